@@ -1,0 +1,5 @@
+#include "cli/settings.h"
+
+int main(int argc, char** argv) {
+    return sheetcut::run_sheetcut(argc, argv);
+}

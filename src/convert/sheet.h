@@ -1,0 +1,91 @@
+// Sheet loading and the conversion run.
+//
+// A sheet is an uncompressed 8-bit BMP with a 40-byte info header. The
+// pixel rows are found from the file's own fields: they start at bfOffBits
+// and are biHeight rows of bmpwidth bytes, bottom row first.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "cli/settings.h"
+
+namespace sheetcut {
+
+inline constexpr std::size_t kFileHeaderSize = 14;
+inline constexpr std::size_t kInfoHeaderSize = 40;
+
+// The fields of the two headers that the loader consults.
+struct BmpHeader {
+    std::uint16_t bfType = 0;
+    std::uint32_t bfOffBits = 0;
+    std::uint32_t biSize = 0;
+    std::int32_t biWidth = 0;
+    std::int32_t biHeight = 0;
+    std::uint16_t biPlanes = 0;
+    std::uint16_t biBitCount = 0;
+    std::uint32_t biCompression = 0;
+};
+
+// Decodes the 14-byte file header and the 40-byte info header that follows.
+void decode_file_header(const std::uint8_t* bytes, BmpHeader& header);
+void decode_info_header(const std::uint8_t* bytes, BmpHeader& header);
+
+// Where a sheet's bytes come from: a file, or a buffer in a test or fuzzer.
+class SheetSource {
+public:
+    enum class Read { ok, end_of_file, error };
+    virtual ~SheetSource() = default;
+    // Reads exactly n bytes; on error errno tells why.
+    virtual Read read_exact(std::uint8_t* out, std::size_t n) = 0;
+    // Moves forward to offset from the start (never backwards). On failure
+    // returns false with errno set.
+    virtual bool skip_to(std::uint64_t offset) = 0;
+    // The length, when the source knows it (a regular file, a buffer).
+    virtual std::optional<std::uint64_t> known_length() const = 0;
+};
+
+// A sheet held in memory.
+class MemorySource : public SheetSource {
+public:
+    MemorySource(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+    Read read_exact(std::uint8_t* out, std::size_t n) override;
+    bool skip_to(std::uint64_t offset) override;
+    std::optional<std::uint64_t> known_length() const override { return size_; }
+
+private:
+    const std::uint8_t* data_;
+    std::size_t size_;
+    std::size_t pos_ = 0;
+};
+
+// The loaded pixel block and the cell grid over it.
+struct SheetImage {
+    std::unique_ptr<std::uint8_t[]> pixels;
+    std::int64_t bmpsize = 0;    // bmpwidth * biHeight bytes
+    std::int32_t bmpwidth = 0;   // row stride: biWidth rounded up to 4
+    std::int32_t bmpheight = 0;  // biHeight
+    std::int32_t ncols = 0;
+    std::int32_t nlines = 0;
+    std::int32_t nbmps = 0;
+    std::int32_t bmpnext = 0;    // bytes of one row of cells
+    std::int64_t top_row = 0;    // offset of the image's top row in the block
+};
+
+// Reads and checks a sheet against the settings, stage by stage, tracing as
+// it goes; every failure ends the run through a reporter naming path.
+SheetImage load_sheet(const FontSettings& settings, SheetSource& source, const std::string& path);
+
+// The number of glyphs the settings ask for (after load_sheet has checked
+// the offsets).
+inline std::int32_t glyph_count(const FontSettings& s) {
+    return s.EndOffset - s.StartOffset + 1;
+}
+
+// The whole run: load, size and fill the font image, pack, write.
+void convert_sheet(const FontSettings& settings, const std::string& sheet_path,
+                   const std::string& font_path);
+
+}  // namespace sheetcut
