@@ -1,0 +1,38 @@
+# Two commands do everything on a fresh machine:
+#   make run    build, then convert the bundled sample sheet with -v
+#   make test   build and run every test, in a g++ build and in a clang
+#               AddressSanitizer + UndefinedBehaviorSanitizer build
+BUILD      ?= build
+SAN_BUILD  ?= build-asan
+JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
+GENERATOR  := $(if $(shell command -v ninja 2>/dev/null),-G Ninja,)
+CMAKE_ARGS ?= -DSHEETCUT_WERROR=ON
+
+SAMPLE      := examples/terminus-8x16.bmp
+SAMPLE_FONT := out/terminus-8x16.fnt
+
+.PHONY: all build run test test-plain test-sanitize clean
+
+all: build
+
+build:
+	cmake -S . -B $(BUILD) $(GENERATOR) $(CMAKE_ARGS)
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	mkdir -p out
+	$(BUILD)/sheetcut -v -s8,16 -c20,7e -o0,5e -nTER $(SAMPLE) $(SAMPLE_FONT)
+	@echo "wrote $(SAMPLE_FONT)"
+
+test: test-plain test-sanitize
+
+test-plain: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+test-sanitize:
+	CXX=clang++ cmake -S . -B $(SAN_BUILD) $(GENERATOR) $(CMAKE_ARGS) -DSHEETCUT_SANITIZE=ON
+	cmake --build $(SAN_BUILD) -j $(JOBS)
+	cd $(SAN_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+clean:
+	rm -rf $(BUILD) $(SAN_BUILD) out

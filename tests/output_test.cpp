@@ -1,0 +1,183 @@
+// Whole runs that write a font: the header and glyph bytes, the -v trace,
+// and how the font file is replaced.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "support.h"
+
+using test::BmpOptions;
+using test::Bytes;
+using test::Grid;
+using test::RunResult;
+
+namespace {
+
+class Output : public testing::Test {
+protected:
+    RunResult run(const std::vector<std::string>& args) { return test::run_sheetcut(args, dir_.path("")); }
+    void sheet(const Grid& g, const BmpOptions& o = {}) { dir_.write("in.bmp", test::make_bmp(g, o)); }
+    Bytes font(const std::string& name = "out.fnt") { return test::read_file(dir_.path(name)); }
+    std::vector<std::string> entries() {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(dir_.path(""))) names.push_back(e.path().filename());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    test::ScratchDir dir_;
+};
+
+TEST_F(Output, HeaderCarriesEveryField) {
+    Grid g(8, 8);
+    g.at(0, 0) = 1;
+    sheet(g);
+    RunResult r = run({"-s8,8", "-c20,7e", "-g2,1", "-nABC", "-t200", "in.bmp", "out.fnt"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out + r.err, "");
+    EXPECT_EQ(test::hex(font()),
+              "46 46 01 20 41 42 43 00 00 00 08 08 02 01 40 00 20 00 7E 00 C8 00 00 00 00 00 00 00 00 00 00 00 "
+              "80 00 00 00 00 00 00 00");
+    r = run({"-s8,8", "-c20,7e", "-g2,1", "-nABC", "-t200", "-p", "in.bmp", "out.fnt"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(test::hex(font()),
+              "46 46 01 20 41 42 43 00 01 00 08 08 02 01 09 00 20 00 7E 00 C8 00 00 00 00 00 00 00 00 00 00 00 "
+              "01 80 00 00 00 00 00 00 00");
+}
+
+TEST_F(Output, HeaderKeepsLowBitsOfWideValues) {
+    sheet(Grid(255, 255));
+    ASSERT_EQ(run({"-s255,255", "-g-1,300", "-c-1,12345", "in.bmp", "out.fnt"}).status, 0);
+    const Bytes f = font();
+    EXPECT_EQ(test::hex(Bytes(f.begin() + 4, f.begin() + 21)),
+              "00 00 00 00 00 00 FF FF FF 2C 01 FE FF FF 45 23 00");
+    EXPECT_EQ(f.size(), 32u + (255 * 255 + 7) / 8);
+}
+
+TEST_F(Output, TraceOfAFixedWidthRun) {
+    Grid g(15, 7);  // three 5 x 7 cells
+    g.at(0, 0) = 1;
+    g.at(9, 6) = 7;
+    sheet(g);
+    const RunResult r = run({"-v", "-s5,7", "-o0,2", "in.bmp", "out.fnt"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string blank = "     \n";
+    EXPECT_EQ(r.out,
+              "FontWidth = 5\nFontHeight = 7\nCode Range(0,0)\nOffset Range(0,2)\n\n"
+              "biWidth = 15\nbiHeight = 7\nbiPlanes = 1\nbiBitCount = 8\n"
+              "ncols = 3\nnlines = 1\nnbmps = 3\nbmpsize = 112\nfntsize = 46\n"
+              "bmpwidth = 16\nbmpheight = 7\nbmpnext = 112\n"
+              "off = 0000\ntemp = 0\nfont off = 000020 , bit mask = 80\n"
+              "o    \n" + blank + blank + blank + blank + blank + blank + "\n"
+              "off = 0001\ntemp = 5\nfont off = 000024 , bit mask = 10\n" +
+              blank + blank + blank + blank + blank + blank + "    o\n\n"
+              "off = 0002\ntemp = 10\nfont off = 000028 , bit mask = 02\n" +
+              blank + blank + blank + blank + blank + blank + blank + "\n");
+    EXPECT_EQ(r.err, "");
+    // Bit 35 + 6 * 5 + 4 = 69 of the area: byte 8, mask 0x04.
+    EXPECT_EQ(test::hex(font()).substr(96), "80 00 00 00 00 00 00 00 04 00 00 00 00 00");
+}
+
+TEST_F(Output, TraceOfAProportionalRun) {
+    Grid g(15, 7);
+    for (int y = 0; y < 7; ++y) g.at(y % 5, y) = 1;  // a 5-wide diagonal
+    for (int y = 0; y < 7; ++y) g.at(6, y) = g.at(8, y) = 1;  // columns 1 to 3
+    sheet(g);
+    const RunResult r = run({"-v", "-s5,7", "-o0,2", "-p2", "in.bmp", "out.fnt"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string tail = r.out.substr(r.out.find("off = 0000"));
+    EXPECT_EQ(tail,
+              "off = 0000\ntemp = 0\nfont off = 000020 , bit mask = 80\nxstart,xend = 0,5\nw = 5\n"
+              "o    \n o   \n  o  \n   o \n    o\no    \n o   \n\n"
+              "off = 0001\ntemp = 5\nfont off = 000026 , bit mask = 10\nxstart,xend = 1,4\nw = 3\n"
+              "o o\no o\no o\no o\no o\no o\no o\n\n"
+              "off = 0002\ntemp = 10\nfont off = 00002c , bit mask = 04\nxstart,xend = 0,2\nw = 2\n"
+              "  \n  \n  \n  \n  \n  \n  \n\n");
+    EXPECT_NE(r.out.find("fntsize = 50\n"), std::string::npos);
+}
+
+TEST_F(Output, BlankGlyphUnderZeroDefaultWidthDrawsEmptyLines) {
+    sheet(Grid(4, 3));
+    const RunResult r = run({"-v", "-s4,3", "-p0", "in.bmp", "out.fnt"});
+    ASSERT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("xstart,xend = 0,0\nw = 0\n\n\n\n\n"), std::string::npos);
+    EXPECT_EQ(test::hex(font()).substr(96), "00 00 00");
+}
+
+// Real writers' layouts: the glyphs come out as drawn.
+TEST_F(Output, SheetsFromOtherWritersPackAsDrawn) {
+    Grid g(16, 8);
+    g.at(0, 0) = 1;
+    g.at(15, 7) = 1;
+    BmpOptions sixteen;
+    sixteen.palette_entries = 16;
+    BmpOptions trailing;
+    trailing.trailing = 2;
+    BmpOptions zero_size;
+    zero_size.bf_size = 0;
+    for (const BmpOptions& o : {BmpOptions{}, sixteen, trailing, zero_size}) {
+        sheet(g, o);
+        const RunResult r = run({"-s8,8", "-o0,1", "in.bmp", "out.fnt"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(test::hex(font()).substr(96), "80 00 00 00 00 00 00 00 00 00 00 00 00 00 00 01");
+    }
+}
+
+TEST_F(Output, FailedRunsLeaveAnExistingFontAlone) {
+    const Bytes old = {1, 2, 3, 4, 5};
+    dir_.write("out.fnt", old);
+    ::chmod(dir_.path("out.fnt").c_str(), 0640);
+    sheet(Grid(16, 8));
+    for (const auto& options : {std::vector<std::string>{"-s8,8", "-o2,2"}, {"-s8,8", "-p9"}, {"-s3,8"}}) {
+        std::vector<std::string> args = options;
+        args.insert(args.end(), {"in.bmp", "out.fnt"});
+        EXPECT_EQ(run(args).status, 1);
+        EXPECT_EQ(font(), old);
+    }
+    EXPECT_EQ(entries(), (std::vector<std::string>{"in.bmp", "out.fnt"}));
+}
+
+TEST_F(Output, ReplacingKeepsPermissionsAndFollowsLinks) {
+    sheet(Grid(8, 8));
+    dir_.write("real.fnt", {9, 9});
+    ::chmod(dir_.path("real.fnt").c_str(), 0604);
+    std::filesystem::create_symlink("real.fnt", dir_.path("link.fnt"));
+    ASSERT_EQ(run({"-s8,8", "in.bmp", "link.fnt"}).status, 0);
+    EXPECT_TRUE(std::filesystem::is_symlink(dir_.path("link.fnt")));
+    EXPECT_EQ(font("real.fnt").size(), 40u);
+    struct stat st{};
+    ASSERT_EQ(::stat(dir_.path("real.fnt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0604u);
+    EXPECT_EQ(entries(), (std::vector<std::string>{"in.bmp", "link.fnt", "real.fnt"}));
+}
+
+TEST_F(Output, NewFontGetsTheUmaskMode) {
+    sheet(Grid(8, 8));
+    const mode_t old = ::umask(027);
+    const RunResult r = run({"-s8,8", "in.bmp", "new.fnt"});
+    ::umask(old);
+    ASSERT_EQ(r.status, 0);
+    struct stat st{};
+    ASSERT_EQ(::stat(dir_.path("new.fnt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+TEST_F(Output, MissingDirectoryFailsAfterPacking) {
+    sheet(Grid(8, 8));
+    const RunResult r = run({"-v", "-s8,8", "in.bmp", "no/such/dir/out.fnt"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "sheetcut: no/such/dir/out.fnt: No such file or directory\n");
+    EXPECT_NE(r.out.find("off = 0000\n"), std::string::npos);  // packing ran
+}
+
+TEST_F(Output, WritesToDevices) {
+    Grid g(8, 8);
+    g.at(7, 7) = 1;
+    sheet(g);
+    const RunResult r = run({"-s8,8", "in.bmp", "/dev/stdout"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.size(), 40u);
+    EXPECT_EQ(r.out.substr(0, 2), "FF");
+    EXPECT_EQ(static_cast<unsigned char>(r.out.back()), 0x01);
+}
+
+}  // namespace
