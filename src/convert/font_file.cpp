@@ -121,11 +121,8 @@ FontImage make_font_image(const FontSettings& s, std::int32_t count) {
         errno = ENOMEM;
         fatal_io("");
     }
-    font.bytes.reset(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(font.fntsize)]());
-    if (!font.bytes) {
-        errno = ENOMEM;
-        fatal_io("");
-    }
+    font.bytes = map_zeroed(static_cast<std::size_t>(font.fntsize));
+    if (!font.bytes) fatal_io("");
     if (s.Verbose) trace("fntsize = %d\n", static_cast<int>(font.fntsize));
     fill_header(s, font.bytes.get());
     return font;

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "cli/settings.h"
+#include "convert/mapped.h"
 
 namespace sheetcut {
 
@@ -42,7 +43,7 @@ struct FontHeader {
 
 // The font file in memory, zero-filled when made.
 struct FontImage {
-    std::unique_ptr<std::uint8_t[]> bytes;
+    Mapped<std::uint8_t> bytes{nullptr, Unmap{}};
     std::int64_t fntsize = 0;
 };
 

@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "convert/font_file.h"
 #include "convert/packer.h"
@@ -76,6 +77,21 @@ public:
         struct stat st{};
         if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
         return static_cast<std::uint64_t>(st.st_size);
+    }
+
+    bool random_access() const override { return known_length().has_value(); }
+
+    Read read_at(std::uint64_t offset, std::uint8_t* out, std::size_t n) override {
+        while (n > 0) {
+            const ssize_t got = ::pread(fd_, out, n, static_cast<off_t>(offset));
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0) return Read::error;
+            if (got == 0) return Read::end_of_file;
+            out += got;
+            n -= static_cast<std::size_t>(got);
+            offset += static_cast<std::uint64_t>(got);
+        }
+        return Read::ok;
     }
 
 private:
@@ -146,13 +162,17 @@ void read_pixels(SheetSource& source, const BmpHeader& h, SheetImage& img, const
     const std::uint64_t needed = std::uint64_t{h.bfOffBits} + static_cast<std::uint64_t>(img.bmpsize);
     if (const auto length = source.known_length(); length && *length < needed)
         fatal("%s: Unexpected end of file.", path);
-    img.pixels.reset(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(img.bmpsize)]);
-    if (!img.pixels) {
-        errno = ENOMEM;
-        fatal_io("");
+    img.path = path;
+    if (source.random_access()) {
+        img.source = &source;
+        img.pixel_offset = h.bfOffBits;
+        return;
     }
+    const auto size = static_cast<std::size_t>(img.bmpsize);
+    img.pixels = map_zeroed(size);
+    if (!img.pixels) fatal_io("");
     if (!source.skip_to(h.bfOffBits)) fatal_io(path);
-    read_or_die(source, img.pixels.get(), static_cast<std::size_t>(img.bmpsize), path);
+    read_or_die(source, img.pixels.get(), size, path);
 }
 
 }  // namespace
@@ -169,6 +189,25 @@ void decode_info_header(const std::uint8_t* p, BmpHeader& h) {
     h.biPlanes = le16(p + 12);
     h.biBitCount = le16(p + 14);
     h.biCompression = le32(p + 16);
+}
+
+const std::uint8_t* SheetImage::range(std::int64_t first, std::int64_t length,
+                                      std::vector<std::uint8_t>& scratch) const {
+    if (pixels) return pixels.get() + first;
+    const auto n = static_cast<std::size_t>(length);
+    if (scratch.size() < n) scratch.resize(n);
+    switch (source->read_at(pixel_offset + static_cast<std::uint64_t>(first), scratch.data(), n)) {
+    case SheetSource::Read::ok: break;
+    case SheetSource::Read::end_of_file: fatal("%s: Unexpected end of file.", path);  // shrunk since checked
+    case SheetSource::Read::error: fatal_io(path);
+    }
+    return scratch.data();
+}
+
+MemorySource::Read MemorySource::read_at(std::uint64_t offset, std::uint8_t* out, std::size_t n) {
+    if (offset > size_ || size_ - offset < n) return Read::end_of_file;
+    if (n != 0) std::memcpy(out, data_ + offset, n);
+    return Read::ok;
 }
 
 MemorySource::Read MemorySource::read_exact(std::uint8_t* out, std::size_t n) {

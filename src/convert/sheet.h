@@ -9,8 +9,10 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "cli/settings.h"
+#include "convert/mapped.h"
 
 namespace sheetcut {
 
@@ -45,6 +47,11 @@ public:
     virtual bool skip_to(std::uint64_t offset) = 0;
     // The length, when the source knows it (a regular file, a buffer).
     virtual std::optional<std::uint64_t> known_length() const = 0;
+    // Whether read_at works: a regular file can be read anywhere, any
+    // number of times; a pipe cannot.
+    virtual bool random_access() const = 0;
+    // Reads exactly n bytes at offset from the start.
+    virtual Read read_at(std::uint64_t offset, std::uint8_t* out, std::size_t n) = 0;
 };
 
 // A sheet held in memory.
@@ -54,6 +61,10 @@ public:
     Read read_exact(std::uint8_t* out, std::size_t n) override;
     bool skip_to(std::uint64_t offset) override;
     std::optional<std::uint64_t> known_length() const override { return size_; }
+    // Tests and fuzzers load the whole block, as from a pipe: it is then an
+    // allocation of its exact size, where any read past it shows.
+    bool random_access() const override { return false; }
+    Read read_at(std::uint64_t offset, std::uint8_t* out, std::size_t n) override;
 
 private:
     const std::uint8_t* data_;
@@ -61,9 +72,16 @@ private:
     std::size_t pos_ = 0;
 };
 
-// The loaded pixel block and the cell grid over it.
+// The pixel block and the cell grid over it. The pixel block is
+// bmpsize bytes, rows bottom-up. It is either held whole in memory or, for
+// a sheet that can be read anywhere, read a row of cells at a time: that
+// reads the sheet once, in pieces that stay in the processor's cache,
+// without faulting in memory for all of it.
 struct SheetImage {
-    std::unique_ptr<std::uint8_t[]> pixels;
+    Mapped<std::uint8_t> pixels{nullptr, Unmap{}};  // the whole block, or empty
+    SheetSource* source = nullptr;                  // else, where to read it
+    std::uint64_t pixel_offset = 0;                 // bfOffBits
+    std::string path;
     std::int64_t bmpsize = 0;    // bmpwidth * biHeight bytes
     std::int32_t bmpwidth = 0;   // row stride: biWidth rounded up to 4
     std::int32_t bmpheight = 0;  // biHeight
@@ -72,6 +90,11 @@ struct SheetImage {
     std::int32_t nbmps = 0;
     std::int32_t bmpnext = 0;    // bytes of one row of cells
     std::int64_t top_row = 0;    // offset of the image's top row in the block
+
+    // Bytes [first, first + length) of the pixel block, which the caller has
+    // checked lie inside it: a pointer into the block, or into scratch,
+    // where they are read from the sheet.
+    const std::uint8_t* range(std::int64_t first, std::int64_t length, std::vector<std::uint8_t>& scratch) const;
 };
 
 // Reads and checks a sheet against the settings, stage by stage, tracing as
