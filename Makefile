@@ -4,6 +4,8 @@
 #               AddressSanitizer + UndefinedBehaviorSanitizer build
 BUILD      ?= build
 SAN_BUILD  ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 GENERATOR  := $(if $(shell command -v ninja 2>/dev/null),-G Ninja,)
 CMAKE_ARGS ?= -DSHEETCUT_WERROR=ON
@@ -11,7 +13,7 @@ CMAKE_ARGS ?= -DSHEETCUT_WERROR=ON
 SAMPLE      := examples/terminus-8x16.bmp
 SAMPLE_FONT := out/terminus-8x16.fnt
 
-.PHONY: all build run test test-plain test-sanitize clean
+.PHONY: all build run test test-plain test-sanitize fuzz bench clean
 
 all: build
 
@@ -34,5 +36,15 @@ test-sanitize:
 	cmake --build $(SAN_BUILD) -j $(JOBS)
 	cd $(SAN_BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# Every fuzz target for FUZZ_SECONDS each, under ASan and UBSan.
+fuzz:
+	CXX=clang++ cmake -S . -B $(FUZZ_BUILD) $(GENERATOR) $(CMAKE_ARGS) -DSHEETCUT_FUZZ=ON -DSHEETCUT_TESTS=OFF
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	fuzz/run_fuzzers.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+# Timings against `cat` of the same sheet; bench/run_bench.py --help for more.
+bench: build
+	python3 bench/run_bench.py --sheetcut $(BUILD)/sheetcut
+
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD) out
+	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD) out

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
+#include <new>
 #include <algorithm>
 
 namespace sheetcut {
@@ -61,6 +62,22 @@ void fatal_io(std::string_view subject) {
     put_err(std::strerror(error));
     put_err("\n");
     end_run();
+}
+
+int run_reported(const std::function<void()>& body) {
+    int status = 0;
+    try {
+        try {
+            body();
+        } catch (const std::bad_alloc&) {
+            errno = ENOMEM;
+            fatal_io("");
+        }
+    } catch (const ExitRequest& request) {
+        status = request.status;
+    }
+    trace_out().flush();
+    return status;
 }
 
 void Trace::make_room(std::size_t n) {

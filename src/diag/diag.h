@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -27,6 +28,11 @@ struct ExitRequest {
 // "sheetcut: SUBJECT: <error text of errno>\n", or without "SUBJECT: " when
 // the subject is empty.
 [[noreturn]] void fatal_io(std::string_view subject);
+
+// Runs body and returns the exit status it ends with: 0 when it returns, or
+// the status of the report that ended it. Running out of memory anywhere is
+// reported like a failed allocation.
+int run_reported(const std::function<void()>& body);
 
 // The trace: buffered text for standard output. Lines are collected in one
 // large buffer and written out in big blocks, so that -v on a large sheet
