@@ -1,8 +1,12 @@
 // The binary as a user meets it: the command line, the settings summary and
 // every diagnostic, with exact streams and status, and no font file left
 // behind by a failed run.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <thread>
 
 #include "support.h"
 
@@ -185,6 +189,40 @@ TEST_F(Cli, ReadErrorsCarryTheSystemText) {
     EXPECT_EQ(r.err, "sheetcut: dir.bmp: Is a directory\n");
     EXPECT_EQ(r.status, 1);
     EXPECT_FALSE(font_exists());
+}
+
+// A sheet read from a pipe cannot seek: its bytes are read in order.
+TEST_F(Cli, ReadsSheetsFromPipes) {
+    ASSERT_EQ(::mkfifo(dir_.path("pipe.bmp").c_str(), 0600), 0);
+    auto feed = [&](test::Bytes bytes) {
+        return std::thread([this, bytes] {
+            const int fd = ::open(dir_.path("pipe.bmp").c_str(), O_WRONLY);
+            if (fd < 0) return;
+            std::size_t done = 0;
+            while (done < bytes.size()) {
+                const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+                if (n <= 0) break;
+                done += static_cast<std::size_t>(n);
+            }
+            ::close(fd);
+        });
+    };
+    std::thread writer = feed({});
+    RunResult r = run({"-s8,8", "pipe.bmp", "out.fnt"});
+    writer.join();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "sheetcut: pipe.bmp: Unexpected end of file.\n");
+    EXPECT_FALSE(font_exists());
+
+    Grid g(16, 8);
+    g.at(15, 7) = 3;
+    BmpOptions gap;
+    gap.off_bits = 5000;  // skipped by reading, not seeking
+    writer = feed(test::make_bmp(g, gap));
+    r = run({"-s8,8", "-o1,1", "pipe.bmp", "out.fnt"});
+    writer.join();
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(test::hex(test::read_file(dir_.path("out.fnt"))).substr(96), "00 00 00 00 00 00 00 01");
 }
 
 TEST_F(Cli, TraceBeforeAFailureReachesStdout) {

@@ -104,12 +104,14 @@ Bytes read_file(const std::filesystem::path& path) {
     return Bytes(s.begin(), s.end());
 }
 
-RunResult run_sheetcut(const std::vector<std::string>& args, const std::filesystem::path& dir) {
+RunResult run_sheetcut(const std::vector<std::string>& args, const std::filesystem::path& dir,
+                       const std::vector<std::string>& env) {
     const auto out_path = dir / ".stdout";
     const auto err_path = dir / ".stderr";
     const pid_t pid = ::fork();
     if (pid == 0) {
         if (::chdir(dir.c_str()) != 0) _exit(126);
+        for (const auto& setting : env) ::putenv(const_cast<char*>(setting.c_str()));
         const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         ::dup2(out, 1);

@@ -67,7 +67,9 @@ struct RunResult {
     std::string err;
 };
 
-// Runs the sheetcut binary with args in dir, capturing both streams.
-RunResult run_sheetcut(const std::vector<std::string>& args, const std::filesystem::path& dir);
+// Runs the sheetcut binary with args in dir, capturing both streams; env
+// holds NAME=VALUE settings added to the environment.
+RunResult run_sheetcut(const std::vector<std::string>& args, const std::filesystem::path& dir,
+                       const std::vector<std::string>& env = {});
 
 }  // namespace test
