@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
-"""Writes the seed corpora of the fuzz targets into DIR/convert and DIR/options.
+"""Writes the seed corpora of the fuzz targets into DIR/convert, DIR/options
+and DIR/fontdump.
 
 convert seeds are 11 bytes of settings (see fuzz_convert.cpp) followed by a
 sheet: valid sheets of several sizes, palettes and paddings, and one sheet
 for each way loading can fail. options seeds are argument vectors with the
-arguments separated by zero bytes.
+arguments separated by zero bytes. fontdump seeds are font files, well and
+badly formed.
 
     fuzz/make_corpus.py DIR
 """
@@ -78,11 +80,43 @@ def options_seeds():
     yield "operands", ["a", "-v", "b"]
 
 
+def font(width, height, glyphs, proportional=False, codes=(0x20, 0x7e), name=b"ABC", version=1, size=32, flags=None):
+    cell = width * height
+    glyph_size = (cell + 7) // 8 + 1 if proportional else cell
+    head = struct.pack("<2sBB4sHBBBBHHHB11x", b"FF", version, size, name + b"\0", 
+                       (1 if proportional else 0) if flags is None else flags,
+                       width, height, 1, 2, glyph_size & 0xFFFF, codes[0], codes[1], 7)
+    if proportional:
+        reclen = glyph_size
+        body = b"".join(bytes([min(width, i % (width + 1))]) + bytes((i * 37 + k) % 256 for k in range(reclen - 1))
+                        for i in range(glyphs))
+    else:
+        body = bytes((i * 53) % 256 for i in range((cell * glyphs + 7) // 8))
+    return head + body
+
+
+def fontdump_seeds():
+    yield "fixed-8x16", font(8, 16, 4)
+    yield "fixed-5x7", font(5, 7, 3, codes=(0x41, 0x43))
+    yield "fixed-1x1", font(1, 1, 3, codes=(0, 2))
+    yield "proportional-8x8", font(8, 8, 5, proportional=True)
+    yield "proportional-255x2", font(255, 2, 2, proportional=True)
+    yield "empty", font(8, 8, 0)
+    yield "truncated", font(8, 8, 1)[:20]
+    yield "bad-magic", b"FX" + font(8, 8, 1)[2:]
+    yield "version-2", font(8, 8, 1, version=2)
+    yield "header-16", font(8, 8, 1, size=16)
+    yield "flags", font(8, 8, 1, flags=6)
+    yield "zero-width", font(0, 8, 1)
+    yield "ragged-records", font(8, 8, 3, proportional=True)[:-4]
+    yield "wide-record", font(4, 4, 1, proportional=True)[:32] + b"\x09\x00\x00"
+
+
 def main():
     if len(sys.argv) != 2:
         sys.exit(__doc__)
     root = sys.argv[1]
-    for kind, seeds in (("convert", convert_seeds()), ("options", options_seeds())):
+    for kind, seeds in (("convert", convert_seeds()), ("options", options_seeds()), ("fontdump", fontdump_seeds())):
         os.makedirs(os.path.join(root, kind), exist_ok=True)
         for name, seed in seeds:
             data = seed if isinstance(seed, bytes) else b"\0".join(a.encode() for a in seed)

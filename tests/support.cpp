@@ -104,8 +104,8 @@ Bytes read_file(const std::filesystem::path& path) {
     return Bytes(s.begin(), s.end());
 }
 
-RunResult run_sheetcut(const std::vector<std::string>& args, const std::filesystem::path& dir,
-                       const std::vector<std::string>& env) {
+RunResult run_program(const char* program, const std::vector<std::string>& args, const std::filesystem::path& dir,
+                      const std::vector<std::string>& env) {
     const auto out_path = dir / ".stdout";
     const auto err_path = dir / ".stderr";
     const pid_t pid = ::fork();
@@ -117,12 +117,12 @@ RunResult run_sheetcut(const std::vector<std::string>& args, const std::filesyst
         ::dup2(out, 1);
         ::dup2(err, 2);
         std::vector<char*> argv;
-        std::string name = "sheetcut";
+        std::string name = std::filesystem::path(program).filename();
         argv.push_back(name.data());
         std::vector<std::string> copy = args;
         for (auto& a : copy) argv.push_back(a.data());
         argv.push_back(nullptr);
-        ::execv(SHEETCUT_BIN, argv.data());
+        ::execv(program, argv.data());
         _exit(127);
     }
     int wstatus = 0;

@@ -67,9 +67,18 @@ struct RunResult {
     std::string err;
 };
 
-// Runs the sheetcut binary with args in dir, capturing both streams; env
-// holds NAME=VALUE settings added to the environment.
-RunResult run_sheetcut(const std::vector<std::string>& args, const std::filesystem::path& dir,
-                       const std::vector<std::string>& env = {});
+// Runs a program with args in dir, capturing both streams; env holds
+// NAME=VALUE settings added to the environment.
+RunResult run_program(const char* program, const std::vector<std::string>& args, const std::filesystem::path& dir,
+                      const std::vector<std::string>& env = {});
+
+inline RunResult run_sheetcut(const std::vector<std::string>& args, const std::filesystem::path& dir,
+                              const std::vector<std::string>& env = {}) {
+    return run_program(SHEETCUT_BIN, args, dir, env);
+}
+
+inline RunResult run_fontdump(const std::vector<std::string>& args, const std::filesystem::path& dir) {
+    return run_program(FONTDUMP_BIN, args, dir);
+}
 
 }  // namespace test
