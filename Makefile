@@ -6,6 +6,7 @@ BUILD      ?= build
 SAN_BUILD  ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
+PREFIX     ?= /usr/local
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 GENERATOR  := $(if $(shell command -v ninja 2>/dev/null),-G Ninja,)
 CMAKE_ARGS ?= -DSHEETCUT_WERROR=ON
@@ -13,7 +14,7 @@ CMAKE_ARGS ?= -DSHEETCUT_WERROR=ON
 SAMPLE      := examples/terminus-8x16.bmp
 SAMPLE_FONT := out/terminus-8x16.fnt
 
-.PHONY: all build run test test-plain test-sanitize fuzz bench clean
+.PHONY: all build run test test-plain test-sanitize fuzz bench install package clean
 
 all: build
 
@@ -35,6 +36,14 @@ test-sanitize:
 	CXX=clang++ cmake -S . -B $(SAN_BUILD) $(GENERATOR) $(CMAKE_ARGS) -DSHEETCUT_SANITIZE=ON
 	cmake --build $(SAN_BUILD) -j $(JOBS)
 	cd $(SAN_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Both programs and their manual pages under PREFIX.
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+# A Debian package in $(BUILD).
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 # Every fuzz target for FUZZ_SECONDS each, under ASan and UBSan.
 fuzz:
