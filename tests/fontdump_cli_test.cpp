@@ -54,6 +54,31 @@ TEST_F(FontDumpCli, ShowsHeaderAndGlyphs) {
     EXPECT_EQ(r.err, "fontdump: f.fnt: no glyph for code 44\n");
 }
 
+TEST_F(FontDumpCli, ShowsTheSampleFontsLetters) {
+    const std::string sample = std::string(SOURCE_DIR) + "/examples/terminus-8x16.bmp";
+    ASSERT_EQ(sheetcut({"-s8,16", "-c20,7e", "-o0,5e", sample, "ascii.fnt"}).status, 0);
+    const RunResult r = dump({"-c", "41", "ascii.fnt"});
+    EXPECT_EQ(r.out,
+              "code 41\n"
+              "        \n"
+              "        \n"
+              "  oooo  \n"
+              " o    o \n"
+              " o    o \n"
+              " o    o \n"
+              " o    o \n"
+              " oooooo \n"
+              " o    o \n"
+              " o    o \n"
+              " o    o \n"
+              " o    o \n"
+              "        \n"
+              "        \n"
+              "        \n"
+              "        \n\n");
+    EXPECT_NE(dump({"ascii.fnt"}).out.find("glyphs: 95\n"), std::string::npos);
+}
+
 TEST_F(FontDumpCli, SheetRoundTripsThroughSheetcut) {
     for (const char* kind : {"-v", "-p2"}) {
         ASSERT_EQ(sheetcut({kind, "-s5,7", "-c41,43", "-o0,2", "-nLDT", "in.bmp", "f.fnt"}).status, 0);
