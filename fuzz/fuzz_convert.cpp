@@ -15,6 +15,7 @@
 #include "convert/packer.h"
 #include "convert/sheet.h"
 #include "diag/diag.h"
+#include "quiet_trace.h"
 
 namespace {
 
@@ -39,12 +40,7 @@ sheetcut::FontSettings settings_from(const std::uint8_t* p) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static std::FILE* null_out = [] {
-        std::FILE* f = std::fopen("/dev/null", "w");
-        sheetcut::trace_out().set_stream(f);
-        return f;
-    }();
-    (void)null_out;
+    quiet_trace();
     if (size < kSettingsBytes) return 0;
     const sheetcut::FontSettings s = settings_from(data);
     sheetcut::run_reported([&] {

@@ -8,14 +8,10 @@
 
 #include "cli/settings.h"
 #include "diag/diag.h"
+#include "quiet_trace.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static std::FILE* null_out = [] {
-        std::FILE* f = std::fopen("/dev/null", "w");
-        sheetcut::trace_out().set_stream(f);
-        return f;
-    }();
-    (void)null_out;
+    quiet_trace();
     std::vector<std::string> args(1);
     for (std::size_t i = 0; i < size && args.size() <= 64; ++i) {
         if (data[i] == 0) args.emplace_back();

@@ -74,12 +74,7 @@ protected:
         all.insert(all.end(), env.begin(), env.end());
         return test::run_sheetcut({"-s8,8", "-o0,3f", "in.bmp", "out.fnt"}, dir_.path(""), all);
     }
-    std::vector<std::string> entries() {
-        std::vector<std::string> names;
-        for (const auto& e : std::filesystem::directory_iterator(dir_.path(""))) names.push_back(e.path().filename());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
+    std::vector<std::string> entries() const { return dir_.entries(); }
     test::ScratchDir dir_;
 };
 

@@ -18,12 +18,7 @@ protected:
     RunResult run(const std::vector<std::string>& args) { return test::run_sheetcut(args, dir_.path("")); }
     void sheet(const Grid& g, const BmpOptions& o = {}) { dir_.write("in.bmp", test::make_bmp(g, o)); }
     Bytes font(const std::string& name = "out.fnt") { return test::read_file(dir_.path(name)); }
-    std::vector<std::string> entries() {
-        std::vector<std::string> names;
-        for (const auto& e : std::filesystem::directory_iterator(dir_.path(""))) names.push_back(e.path().filename());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
+    std::vector<std::string> entries() const { return dir_.entries(); }
     test::ScratchDir dir_;
 };
 

@@ -54,6 +54,8 @@ public:
     ScratchDir& operator=(const ScratchDir&) = delete;
     std::filesystem::path path(const std::string& name) const { return dir_ / name; }
     std::string write(const std::string& name, const Bytes& bytes) const;
+    // The names in the directory, sorted.
+    std::vector<std::string> entries() const;
 
 private:
     std::filesystem::path dir_;

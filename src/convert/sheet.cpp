@@ -39,16 +39,11 @@ public:
     FileSource& operator=(const FileSource&) = delete;
 
     Read read_exact(std::uint8_t* out, std::size_t n) override {
-        while (n > 0) {
-            const ssize_t got = ::read(fd_, out, n);
-            if (got < 0 && errno == EINTR) continue;
-            if (got < 0) return Read::error;
-            if (got == 0) return Read::end_of_file;
-            out += got;
-            n -= static_cast<std::size_t>(got);
-            pos_ += static_cast<std::uint64_t>(got);
-        }
-        return Read::ok;
+        return fill(out, n, [&](std::uint8_t* to, std::size_t want, std::size_t) {
+            const ssize_t got = ::read(fd_, to, want);
+            if (got > 0) pos_ += static_cast<std::uint64_t>(got);
+            return got;
+        });
     }
 
     bool skip_to(std::uint64_t offset) override {
@@ -82,19 +77,26 @@ public:
     bool random_access() const override { return known_length().has_value(); }
 
     Read read_at(std::uint64_t offset, std::uint8_t* out, std::size_t n) override {
-        while (n > 0) {
-            const ssize_t got = ::pread(fd_, out, n, static_cast<off_t>(offset));
+        return fill(out, n, [&](std::uint8_t* to, std::size_t want, std::size_t done) {
+            return ::pread(fd_, to, want, static_cast<off_t>(offset + done));
+        });
+    }
+
+private:
+    // Calls read_some(to, want, done) until n bytes have come; a read of
+    // nothing is the end of the file.
+    template <typename ReadSome>
+    static Read fill(std::uint8_t* out, std::size_t n, ReadSome read_some) {
+        for (std::size_t done = 0; done < n;) {
+            const ssize_t got = read_some(out + done, n - done, done);
             if (got < 0 && errno == EINTR) continue;
             if (got < 0) return Read::error;
             if (got == 0) return Read::end_of_file;
-            out += got;
-            n -= static_cast<std::size_t>(got);
-            offset += static_cast<std::uint64_t>(got);
+            done += static_cast<std::size_t>(got);
         }
         return Read::ok;
     }
 
-private:
     int fd_;
     std::uint64_t pos_ = 0;
 };
