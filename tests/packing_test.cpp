@@ -208,16 +208,29 @@ std::string describe(const RandomCase& c) {
            (c.s.proportional() ? " -p" + std::to_string(c.s.DefaultWidth) : "");
 }
 
+// A sheet in memory read the way a regular file is: a row of cells at a
+// time, rather than loaded whole.
+class BandedSource : public MemorySource {
+public:
+    using MemorySource::MemorySource;
+    bool random_access() const override { return true; }
+};
+
 TEST(Packer, AgreesWithThePlainPacker) {
     std::mt19937 rng(20261211);
     for (int i = 0; i < 400; ++i) {
         const RandomCase c = random_case(rng, 40);
         const Bytes file = test::make_bmp(c.grid, c.layout);
-        const SheetImage sheet = load(c.s, file);
-        FontImage font = make_font_image(c.s, glyph_count(c.s));
-        pack_glyphs(c.s, sheet, font);
-        ASSERT_EQ(Bytes(font.bytes.get(), font.bytes.get() + font.fntsize), reference_pack(c.s, sheet))
-            << describe(c);
+        const SheetImage whole = load(c.s, file);
+        const Bytes expected = reference_pack(c.s, whole);
+        BandedSource banded_source(file.data(), file.size());
+        const SheetImage banded = load_sheet(c.s, banded_source, "in.bmp");
+        for (const SheetImage* sheet : {&whole, &banded}) {
+            FontImage font = make_font_image(c.s, glyph_count(c.s));
+            pack_glyphs(c.s, *sheet, font);
+            ASSERT_EQ(Bytes(font.bytes.get(), font.bytes.get() + font.fntsize), expected)
+                << describe(c) << (sheet == &banded ? " (read by rows of cells)" : "");
+        }
     }
 }
 
