@@ -105,13 +105,14 @@ public:
         used_ = spill;
     }
 
-    // Whole bytes, where the bits written so far end on a byte boundary.
+    // Where the bits written so far end on a byte boundary, the next n
+    // bytes can be handed out to be filled whole.
     bool aligned() const { return used_ % 8 == 0; }
-    void put_bytes(const std::uint8_t* bytes, std::size_t n) {
+    std::uint8_t* claim(std::size_t n) {
         flush();
-        // Glyph rows are a few bytes: a plain loop beats a call to memcpy.
-        for (std::size_t i = 0; i < n; ++i) out_[i] = bytes[i];
+        std::uint8_t* bytes = out_;
         out_ += n;
+        return bytes;
     }
 
     void flush() {
@@ -203,20 +204,25 @@ public:
     Packer(const FontSettings& s, const SheetImage& sheet, FontImage& font) : s_(s), sheet_(sheet), font_(font) {}
 
     void run() {
+        // Cell row r and column c of off, counted along rather than divided.
+        std::int64_t r = s_.StartOffset / sheet_.ncols, c = s_.StartOffset % sheet_.ncols;
+        load_band(r);
         for (std::int64_t off = s_.StartOffset; off <= s_.EndOffset; ++off) {
-            const std::int64_t r = off / sheet_.ncols;
-            if (r != band_) {
-                // The whole row of cells, converted before its first glyph.
-                band_ = r;
-                band_rows_.load(sheet_, sheet_.top_row - r * sheet_.bmpnext,
-                                sheet_.ncols * s_.FontWidth, s_.FontHeight);
+            if (c == sheet_.ncols) {
+                c = 0;
+                load_band(++r);
             }
-            pack_glyph(off);
+            pack_glyph(off, static_cast<std::uint64_t>(c++ * s_.FontWidth));
         }
         stream_.flush();
     }
 
 private:
+    // The whole row of cells r, converted before its first glyph.
+    void load_band(std::int64_t r) {
+        band_rows_.load(sheet_, sheet_.top_row - r * sheet_.bmpnext, sheet_.ncols * s_.FontWidth, s_.FontHeight);
+    }
+
     void trace_glyph_start(std::int64_t off) const {
         Trace& t = trace_out();
         t.text("off = ");
@@ -230,9 +236,9 @@ private:
         t.ch('\n');
     }
 
-    void pack_glyph(std::int64_t off) {
+    // Packs cell off, whose columns start at bit column `left` of the band.
+    void pack_glyph(std::int64_t off, std::uint64_t left) {
         if (s_.Verbose) trace_glyph_start(off);
-        const auto left = static_cast<std::uint64_t>(off % sheet_.ncols * s_.FontWidth);  // in the band
         if (s_.proportional()) {
             const InkSpan span = span_of(band_rows_, left, s_);
             const std::int64_t nbits = std::int64_t{span.xend - span.xstart} * s_.FontHeight;
@@ -268,10 +274,14 @@ private:
         const bool verbose = s_.Verbose != 0;
         const int height = s_.FontHeight;
         // Rows of whole bytes that start on a byte are copied as they are.
-        const bool bytewise = width % 8 == 0 && first % 8 == 0 && w.aligned();
+        const std::size_t row_bytes = static_cast<std::size_t>(width / 8);
+        std::uint8_t* bytes = width % 8 == 0 && first % 8 == 0 && w.aligned() ? w.claim(row_bytes * height) : nullptr;
         for (int y = 0; y < height; ++y, row += stride) {
-            if (bytewise) w.put_bytes(row + first / 8, static_cast<std::size_t>(width / 8));
-            else for (int done = 0; done < width; done += kChunkBits) {
+            if (bytes != nullptr) {
+                // Glyph rows are a few bytes: a plain loop beats a call to memcpy.
+                for (std::size_t i = 0; i < row_bytes; ++i) bytes[i] = row[first / 8 + i];
+                bytes += row_bytes;
+            } else for (int done = 0; done < width; done += kChunkBits) {
                 const int n = std::min(kChunkBits, width - done);
                 w.put(take_bits(row, first + static_cast<std::uint64_t>(done), n), n);
             }
@@ -321,7 +331,6 @@ private:
     const SheetImage& sheet_;
     FontImage& font_;
     BitRows band_rows_;  // the current row of cells
-    std::int64_t band_ = -1;
     PackCursor cursor_;
     std::int64_t bitpos_ = kHeaderSize * 8;  // where the next fixed-width glyph starts
     BitWriter stream_{font_.bytes.get() + kHeaderSize};
