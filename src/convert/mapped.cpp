@@ -21,8 +21,10 @@ Mapped<std::uint8_t> map_zeroed(std::size_t size) {
     if (base == MAP_FAILED) return Mapped<std::uint8_t>(nullptr, Unmap{});
     auto* start = static_cast<std::uint8_t*>(base);
     if (slack != 0) {
+        // Whole huge pages only: a tail in one more would cost zeroing all
+        // of it for a few bytes.
         start += (kHugePage - reinterpret_cast<std::uintptr_t>(base) % kHugePage) % kHugePage;
-        ::madvise(start, size, MADV_HUGEPAGE);  // a hint; refusal changes nothing
+        ::madvise(start, size / kHugePage * kHugePage, MADV_HUGEPAGE);  // a hint; refusal changes nothing
     }
     return Mapped<std::uint8_t>(start, Unmap{base, size + slack});
 }
