@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <new>
 
 #include "diag/diag.h"
 
@@ -69,7 +68,7 @@ std::string resolve_links(const std::string& path) {
         const ssize_t n = ::readlink(p.c_str(), target, sizeof target);
         if (n < 0) fatal_io(path);
         std::string next(target, static_cast<std::size_t>(n));
-        p = next.front() == '/' ? next : directory_of(p) + next;
+        p = !next.empty() && next.front() == '/' ? next : directory_of(p) + next;
     }
     errno = ELOOP;
     fatal_io(path);
