@@ -62,12 +62,12 @@ bool should_fail(const char* call) {
     int index = 0;
     while (index < 6 && std::strcmp(calls[index], call) != 0) ++index;
     const int nth = ++counts[index];
-    const char* spec = std::getenv("FAULTFS_FAIL");
-    if (spec == nullptr) return false;
+    const char* fault = std::getenv("FAULTFS_FAIL");
+    if (fault == nullptr) return false;
     char name[16];
     int n = 0;
     char error[16];
-    if (std::sscanf(spec, "%15[a-z]:%d:%15s", name, &n, error) != 3) return false;
+    if (std::sscanf(fault, "%15[a-z]:%d:%15s", name, &n, error) != 3) return false;
     if (std::strcmp(name, call) != 0 || n != nth) return false;
     errno = errno_named(error);
     return true;

@@ -103,13 +103,7 @@ TEST_F(Output, SheetsFromOtherWritersPackAsDrawn) {
     Grid g(16, 8);
     g.at(0, 0) = 1;
     g.at(15, 7) = 1;
-    BmpOptions sixteen;
-    sixteen.palette_entries = 16;
-    BmpOptions trailing;
-    trailing.trailing = 2;
-    BmpOptions zero_size;
-    zero_size.bf_size = 0;
-    for (const BmpOptions& o : {BmpOptions{}, sixteen, trailing, zero_size}) {
+    for (const BmpOptions& o : test::writer_layouts()) {
         sheet(g, o);
         const RunResult r = run({"-s8,8", "-o0,1", "in.bmp", "out.fnt"});
         ASSERT_EQ(r.status, 0) << r.err;

@@ -46,22 +46,12 @@ TEST(LoadSheet, PadsRowsToFourBytes) {
     EXPECT_EQ(load(cells(101, 1), test::make_bmp(Grid(101, 1))).bmpwidth, 104);
 }
 
-// Every layout below must give back the image exactly as drawn.
+// Every layout must give back the image exactly as drawn.
 TEST(LoadSheet, FindsRowsFromTheFileFields) {
     Grid g(13, 6);
     for (int y = 0; y < g.height; ++y)
         for (int x = 0; x < g.width; ++x) g.at(x, y) = static_cast<std::uint8_t>(y * 16 + x);
-    BmpOptions sixteen_colours;
-    sixteen_colours.palette_entries = 16;
-    BmpOptions trailing;
-    trailing.trailing = 2;
-    BmpOptions size_zero;
-    size_zero.bf_size = 0;
-    BmpOptions size_huge;
-    size_huge.bf_size = 0xFFFFFFFF;
-    BmpOptions gap;
-    gap.off_bits = 2000;
-    for (const BmpOptions& o : {BmpOptions{}, sixteen_colours, trailing, size_zero, size_huge, gap}) {
+    for (const BmpOptions& o : test::writer_layouts()) {
         const SheetImage img = load(cells(13, 3), test::make_bmp(g, o));
         for (int y = 0; y < g.height; ++y)
             for (int x = 0; x < g.width; ++x) ASSERT_EQ(pixel(img, x, y), g.at(x, y)) << x << "," << y;

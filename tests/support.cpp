@@ -61,6 +61,16 @@ Bytes make_bmp(const Grid& grid, const BmpOptions& o) {
     return b;
 }
 
+std::vector<BmpOptions> writer_layouts() {
+    std::vector<BmpOptions> layouts(6);
+    layouts[1].palette_entries = 16;
+    layouts[2].trailing = 2;
+    layouts[3].bf_size = 0;
+    layouts[4].bf_size = 0xFFFFFFFF;
+    layouts[5].off_bits = 2000;
+    return layouts;
+}
+
 Grid random_sheet(std::uint32_t seed, int cw, int ch, int ncols, int nrows, int ink_percent) {
     std::mt19937 rng(seed);
     Grid g(cw * ncols, ch * nrows);

@@ -40,6 +40,11 @@ struct BmpOptions {
 
 Bytes make_bmp(const Grid& grid, const BmpOptions& options = {});
 
+// The layouts real writers produce besides the standard one: a 16-entry
+// palette, bytes after the pixels counted in bfSize, bfSize 0, bfSize far
+// too large, and a gap between the palette and the pixels.
+std::vector<BmpOptions> writer_layouts();
+
 // A sheet of ncols x nrows cells of cw x ch pixels with random ink, as
 // likely in any cell; values 1..255 all count as ink.
 Grid random_sheet(std::uint32_t seed, int cw, int ch, int ncols, int nrows, int ink_percent);
