@@ -150,6 +150,48 @@ TEST_F(Output, NewFontGetsTheUmaskMode) {
     EXPECT_EQ(st.st_mode & 07777, 0640u);
 }
 
+// Runs sheetcut as a user without privileges, as permissions are meant to
+// be met: as root, through setpriv to the nobody user.
+test::RunResult run_unprivileged(const std::vector<std::string>& args, const std::filesystem::path& dir) {
+    if (::geteuid() != 0) return test::run_sheetcut(args, dir);
+    std::vector<std::string> all = {"--reuid=65534", "--regid=65534", "--clear-groups", SHEETCUT_BIN};
+    all.insert(all.end(), args.begin(), args.end());
+    return test::run_program("/usr/bin/setpriv", all, dir);
+}
+
+TEST_F(Output, PermissionsAreHonoured) {
+    if (::geteuid() == 0 && !std::filesystem::exists("/usr/bin/setpriv")) GTEST_SKIP() << "no setpriv";
+    namespace fs = std::filesystem;
+    sheet(Grid(8, 8));
+    fs::permissions(dir_.path(""), fs::perms::all);
+    fs::permissions(dir_.path("in.bmp"), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+
+    // A font file the user may not write is refused and left alone.
+    dir_.write("locked.fnt", {1, 2, 3});
+    fs::permissions(dir_.path("locked.fnt"), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    test::RunResult r = run_unprivileged({"-s8,8", "in.bmp", "locked.fnt"}, dir_.path(""));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "sheetcut: locked.fnt: Permission denied\n");
+    EXPECT_EQ(font("locked.fnt"), (Bytes{1, 2, 3}));
+
+    // A directory that takes no new file: the font is written in place.
+    fs::create_directory(dir_.path("shut"));
+    dir_.write("shut/out.fnt", {9});
+    fs::permissions(dir_.path("shut/out.fnt"), fs::perms::all & ~fs::perms::owner_exec & ~fs::perms::group_exec &
+                                                    ~fs::perms::others_exec);
+    fs::permissions(dir_.path("shut"), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                           fs::perms::others_read | fs::perms::others_exec);
+    r = run_unprivileged({"-s8,8", "in.bmp", "shut/out.fnt"}, dir_.path(""));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(font("shut/out.fnt").size(), 40u);
+    EXPECT_EQ(fs::directory_iterator(dir_.path("shut"))->path().filename(), "out.fnt");
+
+    // ... and a new font there cannot be made.
+    r = run_unprivileged({"-s8,8", "in.bmp", "shut/new.fnt"}, dir_.path(""));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "sheetcut: shut/new.fnt: Permission denied\n");
+}
+
 TEST_F(Output, MissingDirectoryFailsAfterPacking) {
     sheet(Grid(8, 8));
     const RunResult r = run({"-v", "-s8,8", "in.bmp", "no/such/dir/out.fnt"});
