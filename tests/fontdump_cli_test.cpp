@@ -79,6 +79,38 @@ TEST_F(FontDumpCli, ShowsTheSampleFontsLetters) {
     EXPECT_NE(dump({"ascii.fnt"}).out.find("glyphs: 95\n"), std::string::npos);
 }
 
+std::string slurp(const std::string& path) {
+    const Bytes b = test::read_file(path);
+    return std::string(b.begin(), b.end());
+}
+
+// The picture lines of a trace or a dump: those made of "o" and spaces only
+// (blank ones included), in order.
+std::vector<std::string> picture_lines(const std::string& text, const std::string& after) {
+    std::vector<std::string> lines;
+    std::istringstream in(text.substr(text.find(after)));
+    for (std::string line; std::getline(in, line);)
+        if (line.find_first_not_of("o ") == std::string::npos) lines.push_back(line);
+    return lines;
+}
+
+// The whole -v trace of the bundled sheet, both font kinds, is kept as a
+// golden file; fontdump must draw the same pictures from the font.
+TEST_F(FontDumpCli, SampleTracesMatchTheirGoldenFilesAndTheDump) {
+    const std::string sample = std::string(SOURCE_DIR) + "/examples/terminus-8x16.bmp";
+    const std::pair<const char*, std::vector<std::string>> runs[] = {
+        {"terminus-fixed", {"-v", "-s8,16", "-c20,7e", "-o0,5e", "-nTER", sample, "f.fnt"}},
+        {"terminus-proportional", {"-v", "-s8,16", "-c20,7e", "-o0,5e", "-p4", sample, "f.fnt"}},
+    };
+    for (const auto& [name, args] : runs) {
+        const RunResult r = sheetcut(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, slurp(std::string(SOURCE_DIR) + "/tests/golden/" + name + ".trace")) << name;
+        const RunResult d = dump({"f.fnt"});
+        EXPECT_EQ(picture_lines(d.out, "code 20"), picture_lines(r.out, "off = 0000")) << name;
+    }
+}
+
 TEST_F(FontDumpCli, SheetRoundTripsThroughSheetcut) {
     for (const char* kind : {"-v", "-p2"}) {
         ASSERT_EQ(sheetcut({kind, "-s5,7", "-c41,43", "-o0,2", "-nLDT", "in.bmp", "f.fnt"}).status, 0);
