@@ -3,7 +3,9 @@
 //
 // Input: 11 bytes of settings, then the sheet file.
 //   0-1 FontWidth   2-3 FontHeight   4-5 StartOffset   6-7 EndOffset
-//   8 flags (bit 0 proportional, bit 1 verbose)   9-10 DefaultWidth
+//   8 flags (bit 0 proportional, bit 1 verbose, bit 2 read the sheet a row
+//   of cells at a time, as a regular file is, instead of loading it whole)
+//   9-10 DefaultWidth
 // All 16-bit fields are signed little-endian, so sizes and offsets reach
 // zero, negative and out-of-range values.
 #include <cstddef>
@@ -43,8 +45,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     quiet_trace();
     if (size < kSettingsBytes) return 0;
     const sheetcut::FontSettings s = settings_from(data);
+    const bool banded = (data[8] >> 2) & 1;
     sheetcut::run_reported([&] {
-        sheetcut::MemorySource source(data + kSettingsBytes, size - kSettingsBytes);
+        sheetcut::MemorySource source(data + kSettingsBytes, size - kSettingsBytes, banded);
         const sheetcut::SheetImage sheet = sheetcut::load_sheet(s, source, "fuzz.bmp");
         sheetcut::FontImage font = sheetcut::make_font_image(s, sheetcut::glyph_count(s));
         sheetcut::pack_glyphs(s, sheet, font);

@@ -32,14 +32,16 @@ def bmp(width, height, pixels=None, *, palette=256, bits=8, info=40, compression
     return data[:2] + struct.pack("<I", size) + data[6:]
 
 
-def settings(w, h, start=0, end=0, proportional=False, verbose=True, default=0):
-    flags = (1 if proportional else 0) | (2 if verbose else 0)
+def settings(w, h, start=0, end=0, proportional=False, verbose=True, default=0, banded=False):
+    flags = (1 if proportional else 0) | (2 if verbose else 0) | (4 if banded else 0)
     return struct.pack("<hhhhBh", w, h, start, end, flags, default)
 
 
 def convert_seeds():
     s88 = bmp(32, 16)
     yield "fixed-8x8", settings(8, 8, 0, 7) + s88
+    yield "fixed-8x8-banded", settings(8, 8, 0, 7, banded=True) + s88
+    yield "proportional-banded", settings(8, 8, 0, 7, True, default=2, banded=True) + s88
     yield "proportional-8x8", settings(8, 8, 0, 7, True, default=3) + s88
     yield "fixed-5x7", settings(5, 7, 0, 2) + bmp(15, 7)
     yield "proportional-5x7", settings(5, 7, 0, 5, True, default=5) + bmp(15, 14)

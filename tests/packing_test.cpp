@@ -208,14 +208,6 @@ std::string describe(const RandomCase& c) {
            (c.s.proportional() ? " -p" + std::to_string(c.s.DefaultWidth) : "");
 }
 
-// A sheet in memory read the way a regular file is: a row of cells at a
-// time, rather than loaded whole.
-class BandedSource : public MemorySource {
-public:
-    using MemorySource::MemorySource;
-    bool random_access() const override { return true; }
-};
-
 TEST(Packer, AgreesWithThePlainPacker) {
     std::mt19937 rng(20261211);
     for (int i = 0; i < 400; ++i) {
@@ -223,7 +215,7 @@ TEST(Packer, AgreesWithThePlainPacker) {
         const Bytes file = test::make_bmp(c.grid, c.layout);
         const SheetImage whole = load(c.s, file);
         const Bytes expected = reference_pack(c.s, whole);
-        BandedSource banded_source(file.data(), file.size());
+        MemorySource banded_source(file.data(), file.size(), true);  // read by rows of cells
         const SheetImage banded = load_sheet(c.s, banded_source, "in.bmp");
         for (const SheetImage* sheet : {&whole, &banded}) {
             FontImage font = make_font_image(c.s, glyph_count(c.s));

@@ -57,18 +57,22 @@ public:
 // A sheet held in memory.
 class MemorySource : public SheetSource {
 public:
-    MemorySource(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+    // Loaded whole, as from a pipe, unless random_access: then read a row of
+    // cells at a time, as a regular file is.
+    MemorySource(const std::uint8_t* data, std::size_t size, bool random_access = false)
+        : data_(data), size_(size), random_access_(random_access) {}
     Read read_exact(std::uint8_t* out, std::size_t n) override;
     bool skip_to(std::uint64_t offset) override;
     std::optional<std::uint64_t> known_length() const override { return size_; }
-    // Tests and fuzzers load the whole block, as from a pipe: it is then an
-    // allocation of its exact size, where any read past it shows.
-    bool random_access() const override { return false; }
+    // Loaded whole, the block is an allocation of its exact size, where any
+    // read past it shows.
+    bool random_access() const override { return random_access_; }
     Read read_at(std::uint64_t offset, std::uint8_t* out, std::size_t n) override;
 
 private:
     const std::uint8_t* data_;
     std::size_t size_;
+    bool random_access_;
     std::size_t pos_ = 0;
 };
 
