@@ -53,7 +53,9 @@ def peak_rss_kib(argv, stdout):
 
     Measured by /usr/bin/time, whose own small process is what the command is
     forked from: the peak that wait4 reports for a child forked from this
-    script would include the script's own memory."""
+    script would include the script's own memory. None without it."""
+    if not os.path.exists("/usr/bin/time"):
+        return None
     with tempfile.NamedTemporaryFile(mode="r") as report:
         subprocess.run(["/usr/bin/time", "-f", "%M", "-o", report.name, *argv],
                        stdout=stdout, stderr=subprocess.DEVNULL, check=True)
@@ -102,8 +104,11 @@ def main():
             floor = results["cat"][0]
             lines += [f"{title} ({os.path.getsize(sheet)} bytes), {args.rounds} rounds", header]
             for name, (median, rss) in results.items():
-                lines.append(f"{name:<14} {median * 1000:>10.2f} {median / floor:>7.2f} {rss / 1024:>13.1f}")
+                memory = f"{rss / 1024:>13.1f}" if rss is not None else f"{'n/a':>13}"
+                lines.append(f"{name:<14} {median * 1000:>10.2f} {median / floor:>7.2f} {memory}")
             lines.append("")
+    if not os.path.exists("/usr/bin/time"):
+        lines.append("peak memory needs /usr/bin/time (Debian package time)")
     text = "\n".join(lines)
     print(text)
     if args.write_results:
