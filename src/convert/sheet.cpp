@@ -8,8 +8,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
-#include <new>
-#include <utility>
 
 #include "convert/font_file.h"
 #include "convert/packer.h"
