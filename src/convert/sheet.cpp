@@ -99,12 +99,17 @@ private:
     std::uint64_t pos_ = 0;
 };
 
-void read_or_die(SheetSource& source, std::uint8_t* out, std::size_t n, const std::string& path) {
-    switch (source.read_exact(out, n)) {
+// Reports a read of the sheet that did not deliver all it asked for.
+void check_read(SheetSource::Read result, const std::string& path) {
+    switch (result) {
     case SheetSource::Read::ok: return;
     case SheetSource::Read::end_of_file: fatal("%s: Unexpected end of file.", path);
     case SheetSource::Read::error: fatal_io(path);
     }
+}
+
+void read_or_die(SheetSource& source, std::uint8_t* out, std::size_t n, const std::string& path) {
+    check_read(source.read_exact(out, n), path);
 }
 
 // True when cell divides dim. INT32_MIN / -1 has no 32-bit quotient, so that
@@ -196,11 +201,8 @@ const std::uint8_t* SheetImage::range(std::int64_t first, std::int64_t length,
     if (pixels) return pixels.get() + first;
     const auto n = static_cast<std::size_t>(length);
     if (scratch.size() < n) scratch.resize(n);
-    switch (source->read_at(pixel_offset + static_cast<std::uint64_t>(first), scratch.data(), n)) {
-    case SheetSource::Read::ok: break;
-    case SheetSource::Read::end_of_file: fatal("%s: Unexpected end of file.", path);  // shrunk since checked
-    case SheetSource::Read::error: fatal_io(path);
-    }
+    // End of file here means the sheet shrank since its length was checked.
+    check_read(source->read_at(pixel_offset + static_cast<std::uint64_t>(first), scratch.data(), n), path);
     return scratch.data();
 }
 

@@ -1,10 +1,10 @@
 #include "diag/diag.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
 #include <new>
-#include <algorithm>
 
 namespace sheetcut {
 namespace {
