@@ -18,8 +18,9 @@ SAMPLE_FONT := out/terminus-8x16.fnt
 
 all: build
 
+# The programs alone: no GoogleTest needed.
 build:
-	cmake -S . -B $(BUILD) $(GENERATOR) $(CMAKE_ARGS)
+	cmake -S . -B $(BUILD) $(GENERATOR) $(CMAKE_ARGS) -DSHEETCUT_TESTS=OFF
 	cmake --build $(BUILD) -j $(JOBS)
 
 run: build
@@ -29,11 +30,13 @@ run: build
 
 test: test-plain test-sanitize
 
-test-plain: build
+test-plain:
+	cmake -S . -B $(BUILD) $(GENERATOR) $(CMAKE_ARGS) -DSHEETCUT_TESTS=ON
+	cmake --build $(BUILD) -j $(JOBS)
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 test-sanitize:
-	CXX=clang++ cmake -S . -B $(SAN_BUILD) $(GENERATOR) $(CMAKE_ARGS) -DSHEETCUT_SANITIZE=ON
+	CXX=clang++ cmake -S . -B $(SAN_BUILD) $(GENERATOR) $(CMAKE_ARGS) -DSHEETCUT_SANITIZE=ON -DSHEETCUT_TESTS=ON
 	cmake --build $(SAN_BUILD) -j $(JOBS)
 	cd $(SAN_BUILD) && ctest --output-on-failure -j $(JOBS)
 

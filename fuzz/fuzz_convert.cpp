@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "cli/settings.h"
+#include "convert/font_settings.h"
 #include "convert/font_file.h"
 #include "convert/packer.h"
 #include "convert/sheet.h"

@@ -1,16 +1,20 @@
 // A preloadable shim that makes one chosen file-system call fail.
 //
 //   FAULTFS_FAIL=CALL:N:ERRNO   the Nth call (from 1) of CALL fails with
-//                               ERRNO (ENOSPC, EIO, EACCES, EPERM, EROFS)
+//                               ERRNO (ENOSPC, EIO, EACCES, EPERM, EROFS);
+//                               several, separated by commas
 //   FAULTFS_LOG=PATH            appends one line per call: "CALL ARG"
+//   FAULTFS_SLOW=MS             each write to a file sleeps MS milliseconds
+//                               first, so that a test can signal the writer
 //
-// CALL is one of open, write, close, rename, fchmod, fsync. A failed write,
-// open, rename or fchmod does nothing; a failed close still closes, as a
-// real one does.
+// CALL is one of open, write, close, rename, fchmod, fsync, fallocate. A
+// failed write, open, rename, fchmod or fallocate does nothing; a failed
+// close still closes, as a real one does.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <stdarg.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -31,6 +35,7 @@ using close_fn = int (*)(int);
 using rename_fn = int (*)(const char*, const char*);
 using fchmod_fn = int (*)(int, mode_t);
 using fsync_fn = int (*)(int);
+using fallocate_fn = int (*)(int, int, off_t, off_t);
 
 void log_call(const char* call, const char* arg) {
     const char* path = std::getenv("FAULTFS_LOG");
@@ -58,19 +63,23 @@ int errno_named(const char* name) {
 // Counts the call and says whether this one is to fail; sets errno if so.
 bool should_fail(const char* call) {
     static int counts[8];
-    static const char* const calls[] = {"open", "write", "close", "rename", "fchmod", "fsync"};
+    static const char* const calls[] = {"open", "write", "close", "rename", "fchmod", "fsync", "fallocate"};
     int index = 0;
-    while (index < 6 && std::strcmp(calls[index], call) != 0) ++index;
+    while (index < 7 && std::strcmp(calls[index], call) != 0) ++index;
     const int nth = ++counts[index];
-    const char* fault = std::getenv("FAULTFS_FAIL");
-    if (fault == nullptr) return false;
-    char name[16];
-    int n = 0;
-    char error[16];
-    if (std::sscanf(fault, "%15[a-z]:%d:%15s", name, &n, error) != 3) return false;
-    if (std::strcmp(name, call) != 0 || n != nth) return false;
-    errno = errno_named(error);
-    return true;
+    const char* faults = std::getenv("FAULTFS_FAIL");
+    // A comma-separated list: each fault names one call.
+    for (const char* fault = faults; fault != nullptr; fault = std::strchr(fault, ',')) {
+        if (*fault == ',') ++fault;
+        char name[16];
+        int n = 0;
+        char error[16];
+        if (std::sscanf(fault, "%15[a-z]:%d:%15[A-Z]", name, &n, error) != 3) return false;
+        if (std::strcmp(name, call) != 0 || n != nth) continue;
+        errno = errno_named(error);
+        return true;
+    }
+    return false;
 }
 
 void log_fd(const char* call, int fd) {
@@ -102,6 +111,11 @@ int open64(const char* path, int flags, ...) __attribute__((alias("open")));
 
 ssize_t write(int fd, const void* buf, size_t n) {
     if (fd > 2) log_fd("write", fd);  // the standard streams are not counted
+    if (const char* slow = std::getenv("FAULTFS_SLOW"); slow != nullptr && fd > 2) {
+        const long ms = std::atol(slow);
+        const timespec pause{ms / 1000, ms % 1000 * 1000000};
+        nanosleep(&pause, nullptr);
+    }
     if (fd > 2 && should_fail("write")) return -1;
     return real<write_fn>("write")(fd, buf, n);
 }
@@ -132,5 +146,13 @@ int fsync(int fd) {
     if (should_fail("fsync")) return -1;
     return real<fsync_fn>("fsync")(fd);
 }
+
+int fallocate(int fd, int mode, off_t offset, off_t length) {
+    log_fd("fallocate", fd);
+    if (should_fail("fallocate")) return -1;
+    return real<fallocate_fn>("fallocate")(fd, mode, offset, length);
+}
+
+int fallocate64(int fd, int mode, off_t offset, off_t length) __attribute__((alias("fallocate")));
 
 }  // extern "C"

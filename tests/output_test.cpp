@@ -192,12 +192,141 @@ TEST_F(Output, PermissionsAreHonoured) {
     EXPECT_EQ(r.err, "sheetcut: shut/new.fnt: Permission denied\n");
 }
 
+// A shared sticky directory, as /tmp is, owned by root: the tests run as
+// root and act as the nobody user.
+class Sticky : public Output {
+protected:
+    void SetUp() override {
+        if (::geteuid() != 0 || !std::filesystem::exists("/usr/bin/setpriv"))
+            GTEST_SKIP() << "needs root and setpriv to act as two users";
+        namespace fs = std::filesystem;
+        fs::permissions(dir_.path(""), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+        fs::create_directory(dir_.path("shared"));
+        fs::permissions(dir_.path("shared"), fs::perms::all | fs::perms::sticky_bit);
+        Grid g(8, 8);
+        g.at(0, 0) = 1;
+        dir_.write("shared/in.bmp", test::make_bmp(g));
+        fs::permissions(dir_.path("shared/in.bmp"), fs::perms::owner_read | fs::perms::others_read);
+    }
+};
+
+// Root's font that anyone may write: nobody cannot rename over it in a
+// sticky directory, so it is written in place, and no temporary file stays.
+TEST_F(Sticky, FontOfAnotherOwnerIsWrittenInPlace) {
+    dir_.write("shared/out.fnt", Bytes(100, 'x'));
+    ::chmod(dir_.path("shared/out.fnt").c_str(), 0666);
+    const RunResult r = run_unprivileged({"-s8,8", "in.bmp", "out.fnt"}, dir_.path("shared"));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(test::hex(font("shared/out.fnt")).substr(96), "80 00 00 00 00 00 00 00");
+    struct stat st{};
+    ASSERT_EQ(::stat(dir_.path("shared/out.fnt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 0u);
+    EXPECT_EQ(entries(), (std::vector<std::string>{"shared"}));
+    EXPECT_EQ(test::ScratchDir::list(dir_.path("shared")), (std::vector<std::string>{"in.bmp", "out.fnt"}));
+}
+
+// A link planted by another user in a sticky directory is refused by the
+// kernel where fs.protected_symlinks is on, and the file it points to kept.
+TEST_F(Sticky, PlantedLinkIsRefusedByTheKernel) {
+    if (test::read_file("/proc/sys/fs/protected_symlinks") != Bytes{'1', '\n'})
+        GTEST_SKIP() << "fs.protected_symlinks is off on this machine";
+    dir_.write("victim", {'v'});
+    ::chmod(dir_.path("victim").c_str(), 0666);
+    std::filesystem::create_symlink(dir_.path("victim"), dir_.path("shared/out.fnt"));
+    const RunResult r = run_unprivileged({"-s8,8", "in.bmp", "out.fnt"}, dir_.path("shared"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "sheetcut: out.fnt: Permission denied\n");
+    EXPECT_EQ(font("victim"), Bytes{'v'});
+}
+
 TEST_F(Output, MissingDirectoryFailsAfterPacking) {
     sheet(Grid(8, 8));
     const RunResult r = run({"-v", "-s8,8", "in.bmp", "no/such/dir/out.fnt"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "sheetcut: no/such/dir/out.fnt: No such file or directory\n");
     EXPECT_NE(r.out.find("off = 0000\n"), std::string::npos);  // packing ran
+}
+
+// A path naming a descriptor the run holds is written through it, at its
+// position: into a pipe, appended to a file, after what a shell wrote first,
+// behind the trace, into a file already deleted.
+TEST_F(Output, HeldDescriptorsAreWrittenAsStreams) {
+    Grid g(16, 8);
+    g.at(7, 7) = 1;
+    sheet(g);
+    ASSERT_EQ(run({"-s8,8", "-o0,1", "in.bmp", "plain.fnt"}).status, 0);
+    const std::string plain = test::hex(font("plain.fnt"));
+    const std::string run = "\"$SHEETCUT\" -s8,8 -o0,1 in.bmp ";
+    const std::string head = "68 65 61 64 0A ";  // "head\n"
+    const struct {
+        const char* script;
+        std::string expected;
+    } cases[] = {
+        {"| cat > got", plain},
+        {"/dev/fd/1 | cat > got", plain},
+        {"/proc/self/fd/1 > got", plain},
+        {"/dev/stdout >> got", head + plain},
+        {"/dev/stderr 2>> got", head + plain},
+    };
+    for (const auto& c : cases) {
+        dir_.write("got", {'h', 'e', 'a', 'd', '\n'});
+        std::string script = c.script;
+        if (script[0] == '|') script = "/dev/stdout " + script;
+        const RunResult r = test::run_shell(run + script, dir_.path(""));
+        EXPECT_EQ(r.status, 0) << script << r.err;
+        EXPECT_EQ(test::hex(font("got")), c.expected) << script;
+    }
+    RunResult r = test::run_shell("{ echo head; " + run + "/dev/stdout; } > got", dir_.path(""));
+    EXPECT_EQ(test::hex(font("got")), head + plain);
+    r = test::run_shell("\"$SHEETCUT\" -v -s8,8 -o0,1 in.bmp /dev/stdout > got", dir_.path(""));
+    const Bytes both = font("got");
+    ASSERT_GT(both.size(), 48u);
+    EXPECT_EQ(std::string(both.begin(), both.begin() + 16), "FontWidth = 8\nFo");
+    EXPECT_EQ(test::hex(Bytes(both.end() - 48, both.end())), plain);
+    // A deleted file still held open: nothing is made at its old name.
+    r = test::run_shell("exec 3>gone 4<gone; rm gone; " + run + "/dev/fd/3 && cat <&4 > got", dir_.path(""));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(test::hex(font("got")), plain);
+    EXPECT_EQ(entries(), (std::vector<std::string>{"got", "in.bmp", "plain.fnt"}));
+}
+
+// A trace that cannot be written fails the run before the font is touched.
+TEST_F(Output, UnwritableTraceFailsTheRun) {
+    sheet(Grid(8, 8));
+    dir_.write("out.fnt", {'o', 'l', 'd'});
+    for (const auto& [redirect, error] : {std::pair{"> /dev/full", "No space left on device"},
+                                          std::pair{">&-", "Bad file descriptor"}}) {
+        const RunResult r = test::run_shell(std::string("\"$SHEETCUT\" -v -s8,8 in.bmp out.fnt ") + redirect, dir_.path(""));
+        EXPECT_EQ(r.status, 1) << redirect;
+        EXPECT_EQ(r.err, std::string("sheetcut: standard output: ") + error + "\n") << redirect;
+        EXPECT_EQ(font(), (Bytes{'o', 'l', 'd'})) << redirect;
+    }
+}
+
+// A 32768 x 32768 sheet of 1 x 1 cells, proportional: two bytes a cell make
+// a font past the format's 2^31 - 1 bytes. The sheet is sparse, and is
+// refused before its pixels are read.
+TEST_F(Output, FontPastTheFormatsLimitIsRefused) {
+    Grid corner(4, 4);
+    BmpOptions huge;
+    huge.width_field = huge.height_field = 32768;
+    dir_.write("in.bmp", test::make_bmp(corner, huge));
+    std::filesystem::resize_file(dir_.path("in.bmp"), 1078 + (std::uintmax_t{1} << 30));
+    const RunResult r = run({"-s1,1", "-p0", "-o0,3fffffff", "in.bmp", "out.fnt"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "sheetcut: font is too large.\n");
+    EXPECT_EQ(entries(), (std::vector<std::string>{"in.bmp"}));
+}
+
+TEST_F(Output, DanglingLinkGetsItsTargetMade) {
+    sheet(Grid(8, 8));
+    std::filesystem::create_directory(dir_.path("fonts"));
+    std::filesystem::create_symlink("fonts/made.fnt", dir_.path("link.fnt"));
+    const RunResult r = run({"-s8,8", "in.bmp", "link.fnt"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(std::filesystem::is_symlink(dir_.path("link.fnt")));
+    EXPECT_EQ(font("fonts/made.fnt").size(), 40u);
+    EXPECT_EQ(std::filesystem::directory_iterator(dir_.path("fonts"))->path().filename(), "made.fnt");
 }
 
 TEST_F(Output, WritesToDevices) {

@@ -110,9 +110,9 @@ std::string ScratchDir::write(const std::string& name, const Bytes& bytes) const
     return (dir_ / name).string();
 }
 
-std::vector<std::string> ScratchDir::entries() const {
+std::vector<std::string> ScratchDir::list(const std::filesystem::path& dir) {
     std::vector<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(dir_)) names.push_back(e.path().filename());
+    for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -122,18 +122,18 @@ Bytes read_file(const std::filesystem::path& path) {
     return Bytes(s.begin(), s.end());
 }
 
-RunResult run_program(const char* program, const std::vector<std::string>& args, const std::filesystem::path& dir,
-                      const std::vector<std::string>& env) {
-    const auto out_path = dir / ".stdout";
-    const auto err_path = dir / ".stderr";
+pid_t start_program(const char* program, const std::vector<std::string>& args, const std::filesystem::path& dir,
+                    const std::vector<std::string>& env) {
     const pid_t pid = ::fork();
     if (pid == 0) {
         if (::chdir(dir.c_str()) != 0) _exit(126);
         for (const auto& setting : env) ::putenv(const_cast<char*>(setting.c_str()));
-        const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int out = ::open((dir / ".stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = ::open((dir / ".stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         ::dup2(out, 1);
         ::dup2(err, 2);
+        ::close(out);
+        ::close(err);
         std::vector<char*> argv;
         std::string name = std::filesystem::path(program).filename();
         argv.push_back(name.data());
@@ -143,15 +143,28 @@ RunResult run_program(const char* program, const std::vector<std::string>& args,
         ::execv(program, argv.data());
         _exit(127);
     }
+    return pid;
+}
+
+RunResult finish_program(pid_t pid, const std::filesystem::path& dir) {
     int wstatus = 0;
     ::waitpid(pid, &wstatus, 0);
     RunResult r;
     r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-    r.out = slurp(out_path);
-    r.err = slurp(err_path);
-    std::filesystem::remove(out_path);
-    std::filesystem::remove(err_path);
+    r.out = slurp(dir / ".stdout");
+    r.err = slurp(dir / ".stderr");
+    std::filesystem::remove(dir / ".stdout");
+    std::filesystem::remove(dir / ".stderr");
     return r;
+}
+
+RunResult run_program(const char* program, const std::vector<std::string>& args, const std::filesystem::path& dir,
+                      const std::vector<std::string>& env) {
+    return finish_program(start_program(program, args, dir, env), dir);
+}
+
+RunResult run_shell(const std::string& script, const std::filesystem::path& dir) {
+    return run_program("/bin/sh", {"-c", script}, dir, {"SHEETCUT=" SHEETCUT_BIN, "FONTDUMP=" FONTDUMP_BIN});
 }
 
 }  // namespace test

@@ -2,6 +2,8 @@
 // the sheetcut binary.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -60,7 +62,8 @@ public:
     std::filesystem::path path(const std::string& name) const { return dir_ / name; }
     std::string write(const std::string& name, const Bytes& bytes) const;
     // The names in the directory, sorted.
-    std::vector<std::string> entries() const;
+    std::vector<std::string> entries() const { return list(dir_); }
+    static std::vector<std::string> list(const std::filesystem::path& dir);
 
 private:
     std::filesystem::path dir_;
@@ -78,6 +81,16 @@ struct RunResult {
 // NAME=VALUE settings added to the environment.
 RunResult run_program(const char* program, const std::vector<std::string>& args, const std::filesystem::path& dir,
                       const std::vector<std::string>& env = {});
+
+// The same in two steps, for a test that acts on the program while it runs;
+// the streams are captured in files in dir.
+pid_t start_program(const char* program, const std::vector<std::string>& args, const std::filesystem::path& dir,
+                    const std::vector<std::string>& env = {});
+RunResult finish_program(pid_t pid, const std::filesystem::path& dir);
+
+// Runs script with /bin/sh in dir, where $SHEETCUT and $FONTDUMP name the
+// programs: for what only a shell sets up (pipes, appends, descriptors).
+RunResult run_shell(const std::string& script, const std::filesystem::path& dir);
 
 inline RunResult run_sheetcut(const std::vector<std::string>& args, const std::filesystem::path& dir,
                               const std::vector<std::string>& env = {}) {

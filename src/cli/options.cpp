@@ -123,7 +123,7 @@ void trace_settings(const FontSettings& s) {
 
 void usage() {
     trace_out().flush();
-    std::fprintf(stderr, kUsageLines[0], kProgramName);
+    std::fprintf(stderr, kUsageLines[0], program_name());
     std::fputs("\n", stderr);
     for (const char* const* line = kUsageLines + 1; *line != nullptr; ++line)
         std::fprintf(stderr, "%s\n", *line);

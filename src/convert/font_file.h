@@ -16,7 +16,7 @@
 #include <memory>
 #include <string>
 
-#include "cli/settings.h"
+#include "convert/font_settings.h"
 #include "convert/mapped.h"
 
 namespace sheetcut {
@@ -57,7 +57,7 @@ FontImage make_font_image(const FontSettings& settings, std::int32_t count);
 // Writes the header fields into the first 32 bytes of image.
 void fill_header(const FontSettings& settings, std::uint8_t* image);
 
-// Replaces the file at path with the image, whole or not at all.
+// Writes the image to path, whole or not at all, after the trace so far.
 void write_font_file(const std::string& path, const FontImage& font);
 
 }  // namespace sheetcut

@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "cli/settings.h"
+#include "convert/font_settings.h"
 #include "convert/font_file.h"
 #include "convert/sheet.h"
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/settings.h"
+#include "convert/font_settings.h"
 #include "convert/mapped.h"
 
 namespace sheetcut {

@@ -9,6 +9,8 @@
 namespace sheetcut {
 namespace {
 
+const char* current_program = "sheetcut";
+
 // Diagnostics are written unbuffered-by-line: each piece goes straight to
 // standard error, whose results are deliberately not examined (the run ends
 // with status 1 whatever happens to the message).
@@ -25,11 +27,19 @@ void write_lead() {
     // Trace lines written before the failure go out first, so that a
     // terminal shows them ahead of the diagnostic.
     trace_out().flush();
-    put_err(kProgramName);
+    put_err(current_program);
     put_err(": ");
 }
 
 }  // namespace
+
+const char* program_name() {
+    return current_program;
+}
+
+void set_program_name(const char* name) {
+    current_program = name;
+}
 
 void fatal(std::string_view message) {
     write_lead();
@@ -135,9 +145,15 @@ void Trace::hex(std::uint32_t v, int width) {
 }
 
 void Trace::flush() {
-    if (used_ != 0) std::fwrite(buf_.data(), 1, used_, stream_);
+    const bool written = used_ == 0 || std::fwrite(buf_.data(), 1, used_, stream_) == used_;
     used_ = 0;
-    std::fflush(stream_);
+    if ((std::fflush(stream_) != 0 || !written) && error_ == 0) error_ = errno != 0 ? errno : EIO;
+}
+
+void Trace::check() {
+    if (error_ == 0) return;
+    errno = error_;
+    fatal_io("standard output");
 }
 
 void Trace::set_stream(std::FILE* stream) {

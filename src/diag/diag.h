@@ -14,18 +14,21 @@
 
 namespace sheetcut {
 
-inline constexpr const char* kProgramName = "sheetcut";
+// The name that begins every diagnostic: "sheetcut" unless another
+// program of the family sets its own.
+const char* program_name();
+void set_program_name(const char* name);
 
 // Thrown by the reporters; carries the exit status (always 1 today).
 struct ExitRequest {
     int status;
 };
 
-// "sheetcut: MESSAGE\n", then ends the run.
+// "PROGRAM: MESSAGE\n", then ends the run.
 [[noreturn]] void fatal(std::string_view message);
-// "sheetcut: " + FORMAT with its one "%s" replaced by SUBJECT + "\n".
+// "PROGRAM: " + FORMAT with its one "%s" replaced by SUBJECT + "\n".
 [[noreturn]] void fatal(std::string_view format, std::string_view subject);
-// "sheetcut: SUBJECT: <error text of errno>\n", or without "SUBJECT: " when
+// "PROGRAM: SUBJECT: <error text of errno>\n", or without "SUBJECT: " when
 // the subject is empty.
 [[noreturn]] void fatal_io(std::string_view subject);
 
@@ -48,6 +51,9 @@ public:
     char* reserve(std::size_t n);
     void commit(std::size_t n) { used_ += n; }
     void flush();
+    // Reports the first failure to write the trace as
+    // "PROGRAM: standard output: ERROR" and ends the run.
+    void check();
     // Where flush writes; standard output unless a test redirects it.
     void set_stream(std::FILE* stream);
 
@@ -57,6 +63,7 @@ private:
     std::string buf_;
     std::size_t used_ = 0;
     std::FILE* stream_ = stdout;
+    int error_ = 0;  // errno of the first failed write
 };
 
 // The process-wide trace. Callers write to it only while Verbose is set.
