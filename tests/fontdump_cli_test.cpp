@@ -111,28 +111,77 @@ TEST_F(FontDumpCli, SampleTracesMatchTheirGoldenFilesAndTheDump) {
     }
 }
 
+// Runs the sheetcut command that fontdump -b printed, through the shell,
+// writing the font to again.fnt.
+RunResult run_printed(const std::string& command, const std::filesystem::path& dir) {
+    const std::string lead = "sheetcut ", tail = " FONT";
+    EXPECT_EQ(command.substr(0, lead.size()), lead);
+    EXPECT_EQ(command.substr(command.size() - tail.size()), tail);
+    const std::string middle = command.substr(lead.size(), command.size() - lead.size() - tail.size());
+    return test::run_shell("exec \"$SHEETCUT\" " + middle + " again.fnt", dir);
+}
+
+// The command is the last line of fontdump -b's output.
+std::string printed_command(const std::string& out) {
+    const std::string body = out.substr(0, out.size() - 1);
+    return body.substr(body.rfind('\n') + 1);
+}
+
 TEST_F(FontDumpCli, SheetRoundTripsThroughSheetcut) {
     for (const char* kind : {"-v", "-p2"}) {
         ASSERT_EQ(sheetcut({kind, "-s5,7", "-c41,43", "-o0,2", "-nLDT", "in.bmp", "f.fnt"}).status, 0);
         const RunResult r = dump({"-b", "back.bmp", "-w", "2", "f.fnt"});
         ASSERT_EQ(r.status, 0) << r.err;
-        // The last line is the sheetcut command that turns the sheet back.
-        std::istringstream lines(r.out);
-        std::string first, command;
-        std::getline(lines, first);
-        std::getline(lines, command);
-        EXPECT_EQ(first, "back.bmp: 3 glyphs, 2 to a row");
-        std::istringstream words(command);
-        std::vector<std::string> args;
-        for (std::string w; words >> w;) args.push_back(w);
-        ASSERT_EQ(args.front(), "sheetcut");
-        ASSERT_EQ(args.back(), "FONT");
-        args.back() = "again.fnt";
-        args.erase(args.begin());
-        ASSERT_EQ(sheetcut(args).status, 0) << command;
+        EXPECT_EQ(r.out.substr(0, r.out.find('\n')), "back.bmp: 3 glyphs, 2 to a row");
+        const std::string command = printed_command(r.out);
+        EXPECT_EQ(command, std::string("sheetcut -s5,7 -c41,43 -o0,2 -nLDT") + (kind[1] == 'p' ? " -p2" : "") +
+                               " back.bmp FONT");
+        ASSERT_EQ(run_printed(command, dir_.path("")).status, 0) << command;
         EXPECT_EQ(test::read_file(dir_.path("again.fnt")), test::read_file(dir_.path("f.fnt"))) << command;
         EXPECT_EQ(test::read_file(dir_.path("back.bmp")).size(), 1078u + 12 * 14);  // 10 x 14, rows of 12
     }
+}
+
+// Paths and names that a shell would split or expand, and names with
+// control bytes, are quoted so that the printed command gives them back
+// exactly; no control byte reaches the terminal raw.
+TEST_F(FontDumpCli, PrintedCommandIsQuotedForTheShell) {
+    const struct {
+        std::string name, sheet, quoted;
+    } cases[] = {
+        {"A B", "my sheet.bmp", " -n'A B' 'my sheet.bmp' FONT"},
+        {"i's", "$HOME.bmp", " -n'i'\\''s' '$HOME.bmp' FONT"},
+        {"\x1b[m", "s*.bmp", " -n\"$(printf '\\033')\"'[m' 's*.bmp' FONT"},
+        {"a\nb", "x.bmp", " -n'a\nb' x.bmp FONT"},
+        {"ab\x01", "x.bmp", " -n'ab'\"$(printf '\\001')\" x.bmp FONT"},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(sheetcut({"-s5,7", "-o0,2", "-n" + c.name, "in.bmp", "f.fnt"}).status, 0);
+        const RunResult r = dump({"-b", c.sheet, "f.fnt"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::string command = r.out.substr(r.out.find("\nsheetcut ") + 1, std::string::npos);
+        EXPECT_EQ(command, "sheetcut -s5,7 -c0,0 -o0,2" + c.quoted + "\n");
+        const RunResult again = run_printed(command.substr(0, command.size() - 1), dir_.path(""));
+        ASSERT_EQ(again.status, 0) << command << again.err;
+        EXPECT_EQ(test::read_file(dir_.path("again.fnt")), test::read_file(dir_.path("f.fnt"))) << command;
+        if (c.name[0] == '\x1b') {
+            EXPECT_EQ(dump({"-H", "f.fnt"}).out.substr(0, 17), "name: \\x1b[m\nkind");
+        }
+    }
+}
+
+// 1 x 1 glyphs: seven of them fill one byte (f0) that could hold eight, and
+// the code range was left at its default, so it cannot tell the count; the
+// round trip must still give the same byte.
+TEST_F(FontDumpCli, TinyGlyphsRoundTripWithoutACodeRange) {
+    const std::string sample = std::string(SOURCE_DIR) + "/examples/terminus-8x16.bmp";
+    ASSERT_EQ(sheetcut({"-s1,1", "-o110a,1110", sample, "f.fnt"}).status, 0);
+    ASSERT_EQ(test::hex(test::read_file(dir_.path("f.fnt"))).substr(96), "F0");
+    const RunResult r = dump({"-b", "back.bmp", "f.fnt"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(printed_command(r.out), "sheetcut -s1,1 -c0,0 -o0,7 back.bmp FONT");
+    ASSERT_EQ(run_printed(printed_command(r.out), dir_.path("")).status, 0);
+    EXPECT_EQ(test::read_file(dir_.path("again.fnt")), test::read_file(dir_.path("f.fnt")));
 }
 
 TEST_F(FontDumpCli, RefusesFilesThatAreNotFonts) {
@@ -156,6 +205,46 @@ TEST_F(FontDumpCli, RefusesFilesThatAreNotFonts) {
     const RunResult missing = dump({"missing.fnt"});
     EXPECT_EQ(missing.err, "fontdump: missing.fnt: No such file or directory\n");
     EXPECT_EQ(missing.status, 1);
+    dir_.write("empty.fnt", Bytes(good.begin(), good.begin() + 32));
+    const RunResult empty = dump({"-b", "s.bmp", "empty.fnt"});
+    EXPECT_EQ(empty.status, 1);
+    EXPECT_EQ(empty.err, "fontdump: empty.fnt: no glyphs to draw\n");
+    EXPECT_FALSE(std::filesystem::exists(dir_.path("s.bmp")));
+}
+
+// The header is checked before anything else is read: an endless file that
+// is no font costs nothing, even where memory is short. (Sanitizers reserve
+// more address space than the limit allows, so they run it unlimited.)
+TEST_F(FontDumpCli, EndlessFileIsRefusedAtItsHeader) {
+#ifdef SHEETCUT_SANITIZED
+    const std::string limit;
+#else
+    const std::string limit = "ulimit -v 65536 && ";
+#endif
+    RunResult r = test::run_shell(limit + "exec \"$FONTDUMP\" /dev/zero", dir_.path(""));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "fontdump: /dev/zero: not a font file: no \"FF\" magic\n");
+    // A good header, then more than memory allows: a message, not an abort.
+    ASSERT_EQ(sheetcut({"-s5,7", "-o0,2", "in.bmp", "f.fnt"}).status, 0);
+    if (!limit.empty()) {
+        r = test::run_shell(limit + "{ head -c 32 f.fnt; head -c 100000000 /dev/zero; } | \"$FONTDUMP\" -H /dev/stdin",
+                            dir_.path(""));
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "fontdump: /dev/stdin: Cannot allocate memory\n");
+    }
+}
+
+TEST_F(FontDumpCli, HelpAndTheEndOfOptions) {
+    RunResult r = dump({"--help"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, kUsage);
+    EXPECT_EQ(r.err, "");
+    ASSERT_EQ(sheetcut({"-s5,7", "-o0,2", "in.bmp", "-H"}).status, 0);
+    r = dump({"-H", "--", "-H"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.substr(0, 13), "name: (none)\n");
+    r = dump({"--", "--help"});
+    EXPECT_EQ(r.err, "fontdump: --help: No such file or directory\n");
 }
 
 TEST_F(FontDumpCli, MisuseGivesUsage) {

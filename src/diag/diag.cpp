@@ -90,6 +90,45 @@ int run_reported(const std::function<void()>& body) {
     return status;
 }
 
+std::string shell_quote(std::string_view text) {
+    static constexpr std::string_view kPlain =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_./:+,=@%-";
+    if (text.empty()) return "''";
+    if (text.find_first_not_of(kPlain) == std::string_view::npos) return std::string(text);
+    std::string out;
+    bool quoted = false;
+    auto quote = [&](bool open) {
+        if (quoted != open) out += '\'';
+        quoted = open;
+    };
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == '\'') {
+            quote(false);
+            out += "\\'";
+            ++i;
+        } else if ((c < 0x20 && c != '\n') || c == 0x7f) {
+            // A run of control bytes, as octal escapes of printf. The run
+            // never ends in a line feed, which the substitution would drop.
+            quote(false);
+            out += "\"$(printf '";
+            for (; i < text.size(); ++i) {
+                const auto b = static_cast<unsigned char>(text[i]);
+                if (!((b < 0x20 && b != '\n') || b == 0x7f)) break;
+                char octal[8];
+                std::snprintf(octal, sizeof octal, "\\%03o", b);
+                out += octal;
+            }
+            out += "')\"";
+        } else {
+            quote(true);
+            out += text[i++];
+        }
+    }
+    quote(false);
+    return out;
+}
+
 void Trace::make_room(std::size_t n) {
     if (buf_.size() - used_ >= n) return;
     flush();

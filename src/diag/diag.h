@@ -37,6 +37,12 @@ struct ExitRequest {
 // reported like a failed allocation.
 int run_reported(const std::function<void()>& body);
 
+// text as one word for a POSIX shell: as it is when it holds only
+// characters no shell treats specially, else in single quotes, with control
+// bytes (a line feed aside) given through printf so that none reaches a
+// terminal raw.
+std::string shell_quote(std::string_view text);
+
 // The trace: buffered text for standard output. Lines are collected in one
 // large buffer and written out in big blocks, so that -v on a large sheet
 // costs little more than the conversion itself.

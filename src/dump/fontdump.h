@@ -37,6 +37,9 @@ struct FontFile {
     bool ink(std::int64_t i, int x, int y) const;
 };
 
+// Checks the 32-byte header at the start of bytes; DumpError when it is not
+// one, before anything else is read.
+void check_header(const std::vector<std::uint8_t>& bytes);
 // Checks bytes as a font file; DumpError when they are not one.
 FontFile parse_font(std::vector<std::uint8_t> bytes);
 
@@ -51,7 +54,8 @@ std::string glyph_text(const FontFile& font, std::int64_t i);
 // background, index 1 black ink. A proportional glyph starts at its cell's
 // first column.
 std::vector<std::uint8_t> sheet_bmp(const FontFile& font, int per_row);
-// The sheetcut options that turn that sheet back into this font.
+// The sheetcut options that turn that sheet back into this font, quoted
+// for a POSIX shell.
 std::string sheetcut_options(const FontFile& font);
 
 // The program behind main: returns the process status.
