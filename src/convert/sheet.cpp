@@ -16,15 +16,6 @@
 namespace sheetcut {
 namespace {
 
-std::uint16_t le16(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
-}
-
-std::uint32_t le32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
 // A sheet read through POSIX calls, which tell end of file from a read
 // error; the sheet is closed when the run is over.
 class FileSource : public SheetSource {
@@ -181,20 +172,6 @@ void read_pixels(SheetSource& source, const BmpHeader& h, SheetImage& img, const
 }
 
 }  // namespace
-
-void decode_file_header(const std::uint8_t* p, BmpHeader& h) {
-    h.bfType = le16(p);
-    h.bfOffBits = le32(p + 10);
-}
-
-void decode_info_header(const std::uint8_t* p, BmpHeader& h) {
-    h.biSize = le32(p);
-    h.biWidth = static_cast<std::int32_t>(le32(p + 4));
-    h.biHeight = static_cast<std::int32_t>(le32(p + 8));
-    h.biPlanes = le16(p + 12);
-    h.biBitCount = le16(p + 14);
-    h.biCompression = le32(p + 16);
-}
 
 const std::uint8_t* SheetImage::range(std::int64_t first, std::int64_t length,
                                       std::vector<std::uint8_t>& scratch) const {

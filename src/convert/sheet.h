@@ -11,29 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "bmp/bmp.h"
 #include "convert/font_settings.h"
 #include "convert/mapped.h"
 
 namespace sheetcut {
-
-inline constexpr std::size_t kFileHeaderSize = 14;
-inline constexpr std::size_t kInfoHeaderSize = 40;
-
-// The fields of the two headers that the loader consults.
-struct BmpHeader {
-    std::uint16_t bfType = 0;
-    std::uint32_t bfOffBits = 0;
-    std::uint32_t biSize = 0;
-    std::int32_t biWidth = 0;
-    std::int32_t biHeight = 0;
-    std::uint16_t biPlanes = 0;
-    std::uint16_t biBitCount = 0;
-    std::uint32_t biCompression = 0;
-};
-
-// Decodes the 14-byte file header and the 40-byte info header that follows.
-void decode_file_header(const std::uint8_t* bytes, BmpHeader& header);
-void decode_info_header(const std::uint8_t* bytes, BmpHeader& header);
 
 // Where a sheet's bytes come from: a file, or a buffer in a test or fuzzer.
 class SheetSource {

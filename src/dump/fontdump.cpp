@@ -14,6 +14,7 @@
 #include <cstring>
 #include <new>
 
+#include "bmp/bmp.h"
 #include "convert/font_file.h"
 #include "diag/diag.h"
 #include "output/output.h"
@@ -122,10 +123,6 @@ FontFile read_font(const std::string& path) {
     } catch (const DumpError& e) {
         throw DumpError(path + ": " + e.what());
     }
-}
-
-void put_le(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v, int n) {
-    for (int i = 0; i < n; ++i) b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
 // The width sheetcut must give blank cells: that of the first blank glyph.
@@ -274,33 +271,17 @@ std::vector<std::uint8_t> sheet_bmp(const FontFile& f, int per_row) {
     const std::int64_t columns = std::min<std::int64_t>(per_row, f.count);
     const std::int64_t rows = (f.count + columns - 1) / columns;
     const std::int64_t sheet_w = columns * f.width, sheet_h = rows * f.height;
-    const std::int64_t stride = (sheet_w + 3) & ~std::int64_t{3};
-    // sheetcut reads sheets whose pixel rows fit in 2^31 - 1 bytes.
-    if (stride * sheet_h > INT32_MAX) throw DumpError("too many glyphs for one sheet");
-    const std::size_t offset = 14 + 40 + 1024;
-    std::vector<std::uint8_t> b(offset + static_cast<std::size_t>(stride * sheet_h), 0);
-    b[0] = 'B';
-    b[1] = 'M';
-    put_le(b, 2, static_cast<std::uint32_t>(b.size()), 4);
-    put_le(b, 10, offset, 4);
-    put_le(b, 14, 40, 4);
-    put_le(b, 18, static_cast<std::uint32_t>(sheet_w), 4);
-    put_le(b, 22, static_cast<std::uint32_t>(sheet_h), 4);
-    put_le(b, 26, 1, 2);
-    put_le(b, 28, 8, 2);
-    put_le(b, 34, static_cast<std::uint32_t>(stride * sheet_h), 4);
-    put_le(b, 46, 256, 4);
-    put_le(b, 54, 0x00ffffff, 4);  // index 0: white, the background
+    if (sheetcut::sheet_pixel_bytes(sheet_w, sheet_h) > INT32_MAX) throw DumpError("too many glyphs for one sheet");
+    sheetcut::SheetBmp sheet = sheetcut::make_sheet(sheet_w, sheet_h);
     for (std::int64_t i = 0; i < f.count; ++i) {
         const std::int64_t left = i % columns * f.width, top = i / columns * f.height;
         const int w = f.glyph_width(i);
         for (int y = 0; y < f.height; ++y) {
-            // Rows are stored bottom-up.
-            const std::size_t row = offset + static_cast<std::size_t>((sheet_h - 1 - top - y) * stride + left);
-            for (int x = 0; x < w; ++x) b[row + static_cast<std::size_t>(x)] = f.ink(i, x, y) ? 1 : 0;
+            std::uint8_t* row = sheet.row(top + y) + left;
+            for (int x = 0; x < w; ++x) row[x] = f.ink(i, x, y) ? 1 : 0;
         }
     }
-    return b;
+    return std::move(sheet.bytes);
 }
 
 std::string sheetcut_options(const FontFile& f) {
