@@ -268,16 +268,6 @@ void decode_rle(std::span<const std::uint8_t> f, const Layout& l, std::size_t st
     }
 }
 
-void check_indices(const Picture& pic) {
-    const std::size_t entries = pic.palette.size();
-    if (entries >= 256) return;
-    for (std::size_t i = 0; i < pic.pixels.size(); ++i)
-        if (pic.pixels[i] >= entries)
-            refuse("pixel (%lld, %lld) has palette index %d, past the %zu-entry palette",
-                   static_cast<long long>(static_cast<std::int64_t>(i) % pic.width),
-                   static_cast<long long>(static_cast<std::int64_t>(i) / pic.width), pic.pixels[i], entries);
-}
-
 }  // namespace
 
 std::uint16_t le16(const std::uint8_t* p) {
@@ -337,6 +327,16 @@ void check_picture_size(std::int64_t width, std::int64_t height, const PictureLi
                static_cast<long long>(limits.max_side), static_cast<long long>(limits.max_pixels));
 }
 
+void check_palette_indices(const Picture& pic) {
+    const std::size_t entries = pic.palette.size();
+    if (entries >= 256) return;
+    for (std::size_t i = 0; i < pic.pixels.size(); ++i)
+        if (pic.pixels[i] >= entries)
+            refuse("pixel (%lld, %lld) has palette index %d, past the %zu-entry palette",
+                   static_cast<long long>(static_cast<std::int64_t>(i) % pic.width),
+                   static_cast<long long>(static_cast<std::int64_t>(i) / pic.width), pic.pixels[i], entries);
+}
+
 Picture decode_bmp(std::span<const std::uint8_t> f, const PictureLimits& limits) {
     const Layout l = read_layout(f);
     check_kind(l);
@@ -358,7 +358,7 @@ Picture decode_bmp(std::span<const std::uint8_t> f, const PictureLimits& limits)
     } else {
         decode_rows(f, l, start, pic);
     }
-    if (pic.indexed) check_indices(pic);
+    if (pic.indexed) check_palette_indices(pic);
     char format[160];
     std::snprintf(format, sizeof format, "BMP, %u-byte header, %d bits per pixel, %s%s", l.header_size, l.bpp,
                   compression_name(l.compression), l.top_down ? ", top-down" : "");

@@ -99,6 +99,9 @@ struct PictureError : std::runtime_error {
 // Checks width x height against limits; PictureError when over them.
 void check_picture_size(std::int64_t width, std::int64_t height, const PictureLimits& limits);
 
+// PictureError when an indexed picture uses an entry past its palette.
+void check_palette_indices(const Picture& picture);
+
 // Reads a BMP of any variant real writers produce: the headers above; 1, 4,
 // 8, 16, 24 or 32 bits per pixel; uncompressed, RLE8, RLE4 or bit fields;
 // palettes shorter than 2^bpp; bfSize ignored. Pictures of 8 bits or fewer

@@ -1,0 +1,236 @@
+#include "prep/sheetprep.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <getopt.h>
+
+#include "diag/diag.h"
+#include "output/output.h"
+#include "prep/png.h"
+
+#ifndef SHEETCUT_VERSION
+#define SHEETCUT_VERSION "unknown"
+#endif
+
+namespace sheetcut {
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: sheetprep [-iv] [-b RRGGBB] [-t percent] [-s W,H] in-file out.bmp\n"
+    "\t-b RRGGBB\tthe background colour, in hex (default: transparency, or the most common colour)\n"
+    "\t-i\t\tinvert: ink becomes background and background ink\n"
+    "\t-t percent\tsplit point: ink differs from the background by at least this\n"
+    "\t\t\tpercentage of the largest difference (default 50)\n"
+    "\t-s W,H\t\tcheck that the picture divides into cells of W x H pixels and\n"
+    "\t\t\tprint the sheetcut command that cuts them\n"
+    "\t-v\t\treport what was read and decided\n"
+    "in-file is a PNG or BMP picture, - for standard input.\n";
+
+[[noreturn]] void prep_usage() {
+    std::fputs(kUsage, stderr);
+    std::fflush(stderr);
+    throw ExitRequest{1};
+}
+
+bool parse_int(const char* text, long low, long high, long& out) {
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0' || v < low || v > high) return false;
+    out = v;
+    return true;
+}
+
+std::optional<Rgba> parse_colour(const char* text) {
+    if (*text == '#') ++text;
+    if (std::strlen(text) != 6 || std::strspn(text, "0123456789abcdefABCDEF") != 6) return std::nullopt;
+    const unsigned long v = std::strtoul(text, nullptr, 16);
+    return Rgba{static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v),
+                255};
+}
+
+std::optional<std::pair<int, int>> parse_cell(const char* text) {
+    const char* comma = std::strchr(text, ',');
+    if (comma == nullptr) return std::nullopt;
+    const std::string width(text, comma);
+    long w = 0, h = 0;
+    // sheetcut takes cells of 1 to 255 pixels a side.
+    if (!parse_int(width.c_str(), 1, 255, w) || !parse_int(comma + 1, 1, 255, h)) return std::nullopt;
+    return std::pair{static_cast<int>(w), static_cast<int>(h)};
+}
+
+bool starts_with(std::span<const std::uint8_t> bytes, std::string_view magic, std::size_t at = 0) {
+    return bytes.size() >= at + magic.size() && std::memcmp(bytes.data() + at, magic.data(), magic.size()) == 0;
+}
+
+// Reads the whole input, up to the limit.
+std::vector<std::uint8_t> read_input(const std::string& path, const std::string& name) {
+    const bool standard = path == "-";
+    const int fd = standard ? 0 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) fatal_io(name);
+    std::vector<std::uint8_t> bytes;
+    std::uint8_t chunk[1 << 16];
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            const int error = errno;
+            if (!standard) ::close(fd);
+            errno = error;
+            fatal_io(name);
+        }
+        if (n == 0) break;
+        if (static_cast<std::int64_t>(bytes.size()) + n > kMaxInputBytes) {
+            if (!standard) ::close(fd);
+            fatal(name + ": larger than 2147483647 bytes, more than any picture read here");
+        }
+        bytes.insert(bytes.end(), chunk, chunk + n);
+    }
+    if (!standard) ::close(fd);
+    return bytes;
+}
+
+void report(std::FILE* out, const Picture& pic, const InkReport& r, const InkOptions& o) {
+    std::fprintf(out, "read: %s\n", pic.format.c_str());
+    std::fprintf(out, "size: %" PRId64 " x %" PRId64 " pixels\n", pic.width, pic.height);
+    if (r.by_transparency) {
+        std::fprintf(out, "background: transparent pixels, %" PRId64 " fully so; ink: pixels at least %d%% opaque\n",
+                     r.background_pixels, o.split);
+    } else {
+        std::fprintf(out, "background: %02x%02x%02x, %s (%" PRId64 " pixels)\n", r.background.r, r.background.g,
+                     r.background.b, r.named ? "given with -b" : "the most common colour", r.background_pixels);
+        std::fprintf(out, "largest difference: %d; ink: pixels that differ by at least %d%% of it\n",
+                     r.largest_difference, o.split);
+    }
+    std::fprintf(out, "ink: %" PRId64 " pixels%s\n", r.ink, o.invert ? " (inverted)" : "");
+    std::fprintf(out, "in between: %" PRId64 " pixels, %" PRId64 " made ink, %" PRId64 " background\n", r.between,
+                 r.between_ink, r.between - r.between_ink);
+}
+
+void check_cells(const Picture& pic, const std::pair<int, int>& cell, const std::string& name) {
+    if (pic.width % cell.first != 0 || pic.height % cell.second != 0) {
+        char text[160];
+        std::snprintf(text, sizeof text, ": %" PRId64 " x %" PRId64 " pixels do not divide into %d x %d cells",
+                      pic.width, pic.height, cell.first, cell.second);
+        fatal(name + text);
+    }
+}
+
+void print_grid(std::FILE* out, const SheetBmp& sheet, const std::pair<int, int>& cell, const std::string& path) {
+    const std::int64_t columns = sheet.width / cell.first, rows = sheet.height / cell.second;
+    std::fprintf(out, "%s: %" PRId64 " x %" PRId64 " cells of %d x %d pixels\n", path.c_str(), columns, rows,
+                 cell.first, cell.second);
+    std::fprintf(out, "sheetcut -s%d,%d -o0,%" PRIx64 " %s FONT\n", cell.first, cell.second, columns * rows - 1,
+                 shell_quote(path).c_str());
+}
+
+void prep(int argc, char** argv) {
+    const PrepOptions o = parse_prep_options(argc, argv);
+    const std::string name = o.input == "-" ? "standard input" : o.input;
+    // The sheet itself may go to standard output; the words then go to
+    // standard error.
+    const auto held = held_descriptor(o.output);
+    std::FILE* words = (o.output == "-" || (held && *held == 1)) ? stderr : stdout;
+    const std::string output = o.output == "-" ? "/dev/stdout" : o.output;
+
+    Picture pic;
+    {
+        const std::vector<std::uint8_t> bytes = read_input(o.input, name);
+        try {
+            pic = decode_picture(bytes, kPrepLimits);
+        } catch (const PictureError& e) {
+            fatal(name + ": " + e.what());
+        }
+    }
+    if (o.cell) check_cells(pic, *o.cell, name);
+    InkReport decided;
+    SheetBmp sheet = ink_sheet(pic, o.ink, decided);
+    if (o.verbose) report(words, pic, decided, o.ink);
+    pic = Picture{};  // the sheet is written from here on: let the picture go
+    write_output_file(output, sheet.bytes.data(), static_cast<std::int64_t>(sheet.bytes.size()));
+    if (o.cell) print_grid(words, sheet, *o.cell, o.output);
+    if (std::fflush(words) != 0) fatal_io(words == stdout ? "standard output" : "standard error");
+}
+
+}  // namespace
+
+PrepOptions parse_prep_options(int argc, char** argv) {
+    PrepOptions o;
+    optind = 1;
+    opterr = 0;  // the usage block says it all
+    for (int opt; (opt = getopt(argc, argv, "+:b:it:s:v")) != -1;) {
+        long value = 0;
+        switch (opt) {
+        case 'b':
+            o.ink.background = parse_colour(optarg);
+            if (!o.ink.background) prep_usage();
+            break;
+        case 'i': o.ink.invert = true; break;
+        case 't':
+            if (!parse_int(optarg, 1, 100, value)) prep_usage();
+            o.ink.split = static_cast<int>(value);
+            break;
+        case 's':
+            o.cell = parse_cell(optarg);
+            if (!o.cell) prep_usage();
+            break;
+        case 'v': o.verbose = true; break;
+        default: prep_usage();
+        }
+    }
+    if (argc - optind != 2) prep_usage();
+    o.input = argv[optind];
+    o.output = argv[optind + 1];
+    return o;
+}
+
+std::string guess_format(std::span<const std::uint8_t> b) {
+    using namespace std::literals;
+    static constexpr struct {
+        std::string_view magic;
+        std::size_t at;
+        const char* name;
+    } kKnown[] = {
+        {"\xff\xd8\xff"sv, 0, "JPEG"},        {"GIF8"sv, 0, "GIF"},           {"II*\0"sv, 0, "TIFF"},
+        {"MM\0*"sv, 0, "TIFF"},               {"WEBP"sv, 8, "WebP"},          {"\0\0\1\0"sv, 0, "Windows icon"},
+        {"%PDF"sv, 0, "PDF"},                 {"8BPS"sv, 0, "Photoshop"},     {"gimp xcf"sv, 0, "GIMP XCF"},
+        {"qoif"sv, 0, "QOI"},                 {"farbfeld"sv, 0, "farbfeld"},  {"\x1f\x8b"sv, 0, "gzip"},
+        {"<?xml"sv, 0, "XML or SVG"},         {"<svg"sv, 0, "SVG"},           {"\x36\x04"sv, 0, "PSF font"},
+        {"\x72\xb5\x4a\x86"sv, 0, "PSF font"}, {"STARTFONT"sv, 0, "BDF font"}, {"\1fcp"sv, 0, "PCF font"},
+        {"\0\1\0\0"sv, 0, "TrueType font"},   {"OTTO"sv, 0, "OpenType font"}, {"FF\1\x20"sv, 0, "sheetcut font"},
+    };
+    for (const auto& k : kKnown)
+        if (starts_with(b, k.magic, k.at)) return k.name;
+    if (b.size() >= 3 && b[0] == 'P' && b[1] >= '1' && b[1] <= '7' && std::isspace(b[2])) return "PNM";
+    return "";
+}
+
+Picture decode_picture(std::span<const std::uint8_t> bytes, const PictureLimits& limits) {
+    if (starts_with(bytes, std::string_view(reinterpret_cast<const char*>(kPngSignature), 8)))
+        return decode_png(bytes, limits);
+    if (starts_with(bytes, "BM")) return decode_bmp(bytes, limits);
+    if (bytes.empty()) throw PictureError("empty, not a PNG or BMP image");
+    const std::string guess = guess_format(bytes);
+    throw PictureError("not a PNG or BMP image" + (guess.empty() ? std::string() : " (" + guess + "?)"));
+}
+
+int run_sheetprep(int argc, char** argv) {
+    set_program_name("sheetprep");
+    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+        const bool help = std::strcmp(argv[i], "--help") == 0;
+        if (help || std::strcmp(argv[i], "--version") == 0) {
+            std::fputs(help ? kUsage : "sheetprep " SHEETCUT_VERSION "\n", stdout);
+            return std::fflush(stdout) == 0 ? 0 : 1;
+        }
+    }
+    return run_reported([&] { prep(argc, argv); });
+}
+
+}  // namespace sheetcut
