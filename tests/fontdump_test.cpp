@@ -18,40 +18,6 @@ using test::Grid;
 
 namespace {
 
-struct Converted {
-    Bytes font;
-    std::string trace;
-};
-
-// sheetcut in-process, with the -v trace captured when asked.
-Converted convert(const sheetcut::FontSettings& s, const Bytes& sheet) {
-    std::FILE* capture = std::tmpfile();
-    sheetcut::trace_out().set_stream(capture);
-    Converted out;
-    const int status = sheetcut::run_reported([&] {
-        sheetcut::MemorySource source(sheet.data(), sheet.size());
-        const sheetcut::SheetImage image = sheetcut::load_sheet(s, source, "in.bmp");
-        sheetcut::FontImage font = sheetcut::make_font_image(s, sheetcut::glyph_count(s));
-        sheetcut::pack_glyphs(s, image, font);
-        out.font.assign(font.bytes.get(), font.bytes.get() + font.fntsize);
-    });
-    sheetcut::trace_out().set_stream(stdout);
-    EXPECT_EQ(status, 0);
-    std::rewind(capture);
-    for (int c; (c = std::fgetc(capture)) != EOF;) out.trace += static_cast<char>(c);
-    std::fclose(capture);
-    return out;
-}
-
-sheetcut::FontSettings options(const std::string& text) {
-    std::istringstream words(text);
-    std::vector<std::string> args;
-    for (std::string w; words >> w;) args.push_back(w);
-    std::vector<const char*> argv;
-    for (const auto& a : args) argv.push_back(a.c_str());
-    return sheetcut::parse_options(argv).settings;
-}
-
 // The picture lines of each glyph: after the line that starts with `lead`
 // (the trace's last line before a picture, or fontdump's code line), the
 // next `height` lines.
@@ -81,9 +47,9 @@ std::string refusal(Bytes bytes) {
 Bytes sample_font(bool proportional) {
     Grid g(16, 8);
     g.at(2, 1) = g.at(4, 6) = g.at(12, 3) = 1;
-    sheetcut::FontSettings s = options("-s8,8 -c41,42 -o0,1 -nABC");
-    if (proportional) s = options("-s8,8 -c41,42 -o0,1 -nABC -p8");
-    return convert(s, test::make_bmp(g)).font;
+    sheetcut::FontSettings s = test::settings_from("-s8,8 -c41,42 -o0,1 -nABC");
+    if (proportional) s = test::settings_from("-s8,8 -c41,42 -o0,1 -nABC -p8");
+    return test::convert(s, test::make_bmp(g)).font;
 }
 
 TEST(FontDump, RefusesWhatIsNotAFont) {
@@ -115,9 +81,9 @@ TEST(FontDump, CountsGlyphsFromTheFileLength) {
     // 1 x 1 glyphs: three of them fill one byte, as would eight.
     Grid g(3, 1);
     g.at(1, 0) = 1;
-    const Bytes three = convert(options("-s1,1 -c10,12 -o0,2"), test::make_bmp(g)).font;
+    const Bytes three = test::convert(test::settings_from("-s1,1 -c10,12 -o0,2"), test::make_bmp(g)).font;
     EXPECT_EQ(fontdump::parse_font(three).count, 3);
-    const Bytes unknown = convert(options("-s1,1 -c10,1f -o0,2"), test::make_bmp(g)).font;
+    const Bytes unknown = test::convert(test::settings_from("-s1,1 -c10,1f -o0,2"), test::make_bmp(g)).font;
     EXPECT_EQ(fontdump::parse_font(unknown).count, 8);
     EXPECT_EQ(fontdump::parse_font(sample_font(true)).count, 2);
 }
@@ -151,13 +117,13 @@ TEST(FontDump, RoundTripsThroughASheet) {
              << " -c" << std::hex << start << "," << end << std::dec << " -g" << pick(0, 255) << ","
              << pick(0, 255) << " -t" << pick(0, 255) << (rng() % 2 ? " -nXyZ" : "");
         if (rng() % 2) opts << " -p" << pick(0, cw);
-        const sheetcut::FontSettings first = options(opts.str());
-        const Converted one = convert(first, test::make_bmp(g));
+        const sheetcut::FontSettings first = test::settings_from(opts.str());
+        const test::Converted one = test::convert(first, test::make_bmp(g));
 
         const fontdump::FontFile f = fontdump::parse_font(one.font);
-        sheetcut::FontSettings again = options(fontdump::sheetcut_options(f));
+        sheetcut::FontSettings again = test::settings_from(fontdump::sheetcut_options(f));
         again.Verbose = 0;
-        const Converted two = convert(again, fontdump::sheet_bmp(f, pick(1, 20)));
+        const test::Converted two = test::convert(again, fontdump::sheet_bmp(f, pick(1, 20)));
         ASSERT_EQ(test::hex(two.font), test::hex(one.font)) << opts.str();
 
         // Where the count is open, fontdump may see blank glyphs beyond the

@@ -11,6 +11,14 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <gtest/gtest.h>
+
+#include "cli/settings.h"
+#include "convert/font_file.h"
+#include "convert/packer.h"
+#include "convert/sheet.h"
+#include "diag/diag.h"
+
 namespace test {
 namespace {
 
@@ -165,6 +173,34 @@ RunResult run_program(const char* program, const std::vector<std::string>& args,
 
 RunResult run_shell(const std::string& script, const std::filesystem::path& dir) {
     return run_program("/bin/sh", {"-c", script}, dir, {"SHEETCUT=" SHEETCUT_BIN, "FONTDUMP=" FONTDUMP_BIN});
+}
+
+Converted convert(const sheetcut::FontSettings& s, const Bytes& sheet) {
+    std::FILE* capture = std::tmpfile();
+    sheetcut::trace_out().set_stream(capture);
+    Converted out;
+    const int status = sheetcut::run_reported([&] {
+        sheetcut::MemorySource source(sheet.data(), sheet.size());
+        const sheetcut::SheetImage image = sheetcut::load_sheet(s, source, "in.bmp");
+        sheetcut::FontImage font = sheetcut::make_font_image(s, sheetcut::glyph_count(s));
+        sheetcut::pack_glyphs(s, image, font);
+        out.font.assign(font.bytes.get(), font.bytes.get() + font.fntsize);
+    });
+    sheetcut::trace_out().set_stream(stdout);
+    EXPECT_EQ(status, 0);
+    std::rewind(capture);
+    for (int c; (c = std::fgetc(capture)) != EOF;) out.trace += static_cast<char>(c);
+    std::fclose(capture);
+    return out;
+}
+
+sheetcut::FontSettings settings_from(const std::string& text) {
+    std::istringstream words(text);
+    std::vector<std::string> args;
+    for (std::string w; words >> w;) args.push_back(w);
+    std::vector<const char*> argv;
+    for (const auto& a : args) argv.push_back(a.c_str());
+    return sheetcut::parse_options(argv).settings;
 }
 
 }  // namespace test

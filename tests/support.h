@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "convert/font_settings.h"
+
 namespace test {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -52,6 +54,16 @@ std::vector<BmpOptions> writer_layouts();
 Grid random_sheet(std::uint32_t seed, int cw, int ch, int ncols, int nrows, int ink_percent);
 
 std::string hex(const Bytes& bytes);
+
+// sheetcut in-process on a sheet held in memory: the font, and the -v
+// trace when the settings ask for it. The run must succeed.
+struct Converted {
+    Bytes font;
+    std::string trace;
+};
+Converted convert(const sheetcut::FontSettings& settings, const Bytes& sheet);
+// The settings that sheetcut's options, as one string, give.
+sheetcut::FontSettings settings_from(const std::string& options);
 
 class ScratchDir {
 public:

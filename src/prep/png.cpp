@@ -78,7 +78,6 @@ Picture decode_png(std::span<const std::uint8_t> file, const PictureLimits& limi
     const auto side = static_cast<std::uint32_t>(limits.max_side);
     check(spng_set_image_limits(ctx, side, side));
     check(spng_set_chunk_limits(ctx, kPngChunkLimit, kPngCacheLimit));
-    check(spng_set_option(ctx, SPNG_CHUNK_COUNT_LIMIT, kPngChunkCount));
     check(spng_set_png_buffer(ctx, file.data(), file.size()));
     spng_ihdr ihdr{};
     check(spng_get_ihdr(ctx, &ihdr));

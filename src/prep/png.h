@@ -11,11 +11,10 @@ namespace sheetcut {
 inline constexpr std::uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
 
 // Chunks other than the image data may be no larger than this, and hold no
-// more than kPngCacheLimit in all; a file may have at most kPngChunkCount
-// chunks.
+// more than kPngCacheLimit in all. libspng itself keeps no more than 1000
+// ancillary chunks.
 inline constexpr std::size_t kPngChunkLimit = std::size_t{16} << 20;
 inline constexpr std::size_t kPngCacheLimit = std::size_t{64} << 20;
-inline constexpr int kPngChunkCount = 10000;
 
 // Decodes a PNG of any colour type, bit depth and interlacing. Palette
 // pictures, and grey ones of 8 bits or fewer, stay indexed (the grey levels
