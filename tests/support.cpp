@@ -172,7 +172,7 @@ RunResult run_program(const char* program, const std::vector<std::string>& args,
 }
 
 RunResult run_shell(const std::string& script, const std::filesystem::path& dir) {
-    return run_program("/bin/sh", {"-c", script}, dir, {"SHEETCUT=" SHEETCUT_BIN, "FONTDUMP=" FONTDUMP_BIN});
+    return run_program("/bin/sh", {"-c", script}, dir, {"SHEETCUT=" SHEETCUT_BIN, "FONTDUMP=" FONTDUMP_BIN, "SHEETPREP=" SHEETPREP_BIN});
 }
 
 Converted convert(const sheetcut::FontSettings& s, const Bytes& sheet) {

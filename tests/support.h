@@ -100,8 +100,9 @@ pid_t start_program(const char* program, const std::vector<std::string>& args, c
                     const std::vector<std::string>& env = {});
 RunResult finish_program(pid_t pid, const std::filesystem::path& dir);
 
-// Runs script with /bin/sh in dir, where $SHEETCUT and $FONTDUMP name the
-// programs: for what only a shell sets up (pipes, appends, descriptors).
+// Runs script with /bin/sh in dir, where $SHEETCUT, $FONTDUMP and
+// $SHEETPREP name the programs: for what only a shell sets up (pipes,
+// appends, descriptors).
 RunResult run_shell(const std::string& script, const std::filesystem::path& dir);
 
 inline RunResult run_sheetcut(const std::vector<std::string>& args, const std::filesystem::path& dir,

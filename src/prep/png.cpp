@@ -14,7 +14,16 @@ struct FreeContext {
 };
 
 void check(int result) {
-    if (result != 0) throw PictureError(spng_strerror(result));
+    if (result != 0) throw PictureError(std::string("PNG: ") + spng_strerror(result));
+}
+
+// The tRNS chunk, where there is one; reading past the headers may meet a
+// damaged file, which is reported.
+bool get_trns(spng_ctx* ctx, spng_trns& trns) {
+    const int result = spng_get_trns(ctx, &trns);
+    if (result == SPNG_ECHUNKAVAIL) return false;
+    check(result);
+    return true;
 }
 
 const char* colour_type_name(int type) {
@@ -31,7 +40,7 @@ const char* colour_type_name(int type) {
 // levels of its bit depth, the tRNS grey transparent.
 std::vector<Rgba> png_palette(spng_ctx* ctx, const spng_ihdr& ihdr, bool& has_trns) {
     spng_trns trns{};
-    has_trns = spng_get_trns(ctx, &trns) == 0;
+    has_trns = get_trns(ctx, trns);
     std::vector<Rgba> palette;
     if (ihdr.color_type == SPNG_COLOR_TYPE_INDEXED) {
         spng_plte plte{};
@@ -80,7 +89,14 @@ Picture decode_png(std::span<const std::uint8_t> file, const PictureLimits& limi
     check(spng_set_chunk_limits(ctx, kPngChunkLimit, kPngCacheLimit));
     check(spng_set_png_buffer(ctx, file.data(), file.size()));
     spng_ihdr ihdr{};
-    check(spng_get_ihdr(ctx, &ihdr));
+    const int header = spng_get_ihdr(ctx, &ihdr);
+    if (header == SPNG_EUSER_WIDTH || header == SPNG_EUSER_HEIGHT) {
+        // Say it as for any picture: the size stands in the first chunk.
+        const std::uint8_t* p = file.data() + 16;
+        check_picture_size(std::int64_t{p[0]} << 24 | p[1] << 16 | p[2] << 8 | p[3],
+                           std::int64_t{p[4]} << 24 | p[5] << 16 | p[6] << 8 | p[7], limits);
+    }
+    check(header);
     check_picture_size(ihdr.width, ihdr.height, limits);
 
     Picture pic;
@@ -90,7 +106,8 @@ Picture decode_png(std::span<const std::uint8_t> file, const PictureLimits& limi
                   (ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE && ihdr.bit_depth <= 8);
     bool has_trns = false;
     if (pic.indexed) pic.palette = png_palette(ctx, ihdr, has_trns);
-    else has_trns = [&] { spng_trns t{}; return spng_get_trns(ctx, &t) == 0; }();
+    spng_trns unused{};
+    if (!pic.indexed) has_trns = get_trns(ctx, unused);
     const int fmt = pic.indexed ? SPNG_FMT_PNG : SPNG_FMT_RGBA8;
     std::size_t size = 0;
     check(spng_decoded_image_size(ctx, fmt, &size));
