@@ -1,18 +1,22 @@
 #!/usr/bin/env python3
-"""Writes the seed corpora of the fuzz targets into DIR/convert, DIR/options
-and DIR/fontdump.
+"""Writes the seed corpora of the fuzz targets into DIR/convert, DIR/options,
+DIR/fontdump and DIR/prep.
 
 convert seeds are 11 bytes of settings (see fuzz_convert.cpp) followed by a
 sheet: valid sheets of several sizes, palettes and paddings, and one sheet
 for each way loading can fail. options seeds are argument vectors with the
 arguments separated by zero bytes. fontdump seeds are font files, well and
-badly formed.
+badly formed. prep seeds are 4 bytes of ink options (see fuzz_prep.cpp)
+followed by a picture: PNGs of every colour type and depth, interlaced or
+not, and BMPs of the header sizes, depths and compressions real writers
+use, with damaged ones of each.
 
     fuzz/make_corpus.py DIR
 """
 import os
 import struct
 import sys
+import zlib
 
 
 def bmp(width, height, pixels=None, *, palette=256, bits=8, info=40, compression=0,
@@ -114,11 +118,86 @@ def fontdump_seeds():
     yield "wide-record", font(4, 4, 1, proportional=True)[:32] + b"\x09\x00\x00"
 
 
+def png(width, height, colour_type, depth, interlaced=False, extra=b""):
+    channels = {0: 1, 2: 3, 3: 1, 4: 2, 6: 4}[colour_type]
+    bits = channels * depth
+
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+    def lines(w, h, x0=0, y0=0):
+        stride = (w * bits + 7) // 8
+        return b"".join(b"\0" + bytes((x * 29 + y * 7 + x0 + y0) % 256 for x in range(stride)) for y in range(h))
+
+    if interlaced:
+        passes = ((0, 0, 8, 8), (4, 0, 8, 8), (0, 4, 4, 8), (2, 0, 4, 4), (0, 2, 2, 4), (1, 0, 2, 2), (0, 1, 1, 2))
+        raw = b"".join(lines((width - x + dx - 1) // dx, (height - y + dy - 1) // dy, x, y)
+                       for x, y, dx, dy in passes if x < width and y < height)
+    else:
+        raw = lines(width, height)
+    head = chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, depth, colour_type, 0, 0, 1 if interlaced else 0))
+    if colour_type == 3:
+        head += chunk(b"PLTE", bytes(range(3 * (1 << depth)))[: 3 * (1 << depth)] if depth < 8 else bytes(768))
+    return b"\x89PNG\r\n\x1a\n" + head + extra + chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b"")
+
+
+def bmp_any(width, height, bits=8, info=40, palette=None, compression=0, body=None):
+    """A BMP of any header size and depth, its pixels a pattern of values."""
+    if palette is None:
+        palette = 1 << bits if bits <= 8 else 0
+    stride = (width * bits + 31) // 32 * 4
+    if body is None:
+        used = (width * bits + 7) // 8
+        body = bytes((i * 37 + 11) % 256 if i % stride < used else 0 for i in range(stride * height))
+        if bits == 8:  # indices within the palette
+            body = bytes(b % palette for b in body)
+    entry = 3 if info == 12 else 4
+    masks = b"" if compression != 3 or info != 40 else struct.pack("<III", 0xF800, 0x7E0, 0x1F)
+    off = 14 + info + len(masks) + entry * palette
+    if info == 12:
+        head = struct.pack("<IHHHH", 12, width, height, 1, bits)
+    else:
+        head = struct.pack("<IiiHHIIiiII", info, width, height, 1, bits, compression, len(body), 0, 0, palette, 0)
+        fields = (0xF800, 0x7E0, 0x1F, 0) if compression == 3 else (0, 0, 0, 0)
+        head += b"".join(struct.pack("<I", f) for f in fields)[: info - 40] + bytes(max(0, info - 56))
+    colours = b"".join(bytes([(i * 85) % 256, (i * 51) % 256, (i * 17) % 256] + ([0] if entry == 4 else []))
+                       for i in range(palette))
+    return struct.pack("<2sIHHI", b"BM", off + len(body), 0, 0, off) + head + masks + colours + body
+
+
+def prep_seeds():
+    options = (b"\0\x31\0\0", b"\x01\x31\0\0", b"\x02\xff\xff\xff")
+    depths = {0: (1, 2, 4, 8, 16), 2: (8, 16), 3: (1, 2, 4, 8), 4: (8, 16), 6: (8, 16)}
+    k = 0
+    for colour_type, allowed in depths.items():
+        for depth in allowed:
+            for interlaced in (False, True):
+                data = png(13, 7, colour_type, depth, interlaced)
+                yield f"png-{colour_type}-{depth}{'-i' if interlaced else ''}", options[k % 3] + data
+                k += 1
+    trns = struct.pack(">I", 2) + b"tRNS" + b"\0\x10" + struct.pack(">I", zlib.crc32(b"tRNS\0\x10"))
+    yield "png-0-8-trns", options[0] + png(9, 9, 0, 8, extra=trns)
+    good = png(8, 8, 6, 8)
+    yield "png-truncated", options[0] + good[:60]
+    yield "png-bad-crc", options[0] + good[:29] + b"\0\0\0\0" + good[33:]
+    for info in (12, 40, 52, 56, 108, 124):
+        yield f"bmp-{info}", options[1] + bmp_any(16, 8, info=info, palette=16)
+    for bits in (1, 4, 16, 24, 32):
+        yield f"bmp-{bits}-bit", options[0] + bmp_any(13, 5, bits=bits)
+    yield "bmp-bitfields", options[2] + bmp_any(13, 5, bits=16, compression=3)
+    rle = bytes([4, 1, 0, 3, 2, 3, 1, 0, 0, 0, 0, 2, 1, 0, 0, 1])
+    yield "bmp-rle8", options[0] + bmp_any(8, 2, palette=4, compression=1, body=rle)
+    yield "bmp-rle4", options[2] + bmp_any(8, 2, bits=4, palette=4, compression=2, body=rle)
+    yield "bmp-top-down", options[0] + bmp(8, 8, top_down=True)
+    yield "jpeg", options[0] + b"\xff\xd8\xff\xe0\0\x10JFIF"
+
+
 def main():
     if len(sys.argv) != 2:
         sys.exit(__doc__)
     root = sys.argv[1]
-    for kind, seeds in (("convert", convert_seeds()), ("options", options_seeds()), ("fontdump", fontdump_seeds())):
+    for kind, seeds in (("convert", convert_seeds()), ("options", options_seeds()), ("fontdump", fontdump_seeds()),
+                        ("prep", prep_seeds())):
         os.makedirs(os.path.join(root, kind), exist_ok=True)
         for name, seed in seeds:
             data = seed if isinstance(seed, bytes) else b"\0".join(a.encode() for a in seed)
