@@ -1,5 +1,6 @@
 # Two commands do everything on a fresh machine:
-#   make run    build, then convert the bundled sample sheet with -v
+#   make run    build, then convert the bundled sample sheet with -v, and
+#               its PNG through sheetprep
 #   make test   build and run every test, in a g++ build and in a clang
 #               AddressSanitizer + UndefinedBehaviorSanitizer build
 BUILD      ?= build
@@ -12,6 +13,7 @@ GENERATOR  := $(if $(shell command -v ninja 2>/dev/null),-G Ninja,)
 CMAKE_ARGS ?= -DSHEETCUT_WERROR=ON
 
 SAMPLE      := examples/terminus-8x16.bmp
+SAMPLE_PNG  := examples/terminus-8x16.png
 SAMPLE_FONT := out/terminus-8x16.fnt
 
 .PHONY: all build run test test-plain test-sanitize fuzz bench install package clean
@@ -23,10 +25,15 @@ build:
 	cmake -S . -B $(BUILD) $(GENERATOR) $(CMAKE_ARGS) -DSHEETCUT_TESTS=OFF
 	cmake --build $(BUILD) -j $(JOBS)
 
+# The sample sheet, then the same drawing from a PNG through sheetprep,
+# which must give the same font.
 run: build
 	mkdir -p out
 	$(BUILD)/sheetcut -v -s8,16 -c20,7e -o0,5e -nTER $(SAMPLE) $(SAMPLE_FONT)
 	@echo "wrote $(SAMPLE_FONT)"
+	$(BUILD)/sheetprep -v -s8,16 $(SAMPLE_PNG) out/from-png.bmp
+	$(BUILD)/sheetcut -s8,16 -c20,7e -o0,5e -nTER out/from-png.bmp out/from-png.fnt
+	cmp $(SAMPLE_FONT) out/from-png.fnt && echo "the PNG gives the same font"
 
 test: test-plain test-sanitize
 
@@ -40,7 +47,7 @@ test-sanitize:
 	cmake --build $(SAN_BUILD) -j $(JOBS)
 	cd $(SAN_BUILD) && ctest --output-on-failure -j $(JOBS)
 
-# Both programs and their manual pages under PREFIX.
+# The programs and their manual pages under PREFIX.
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
@@ -54,9 +61,11 @@ fuzz:
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 	fuzz/run_fuzzers.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
-# Timings against `cat` of the same sheet; bench/run_bench.py --help for more.
+# Timings against `cat` of the same sheet, and sheetprep against libspng's
+# decode alone; bench/run_bench.py --help for more.
 bench: build
-	python3 bench/run_bench.py --sheetcut $(BUILD)/sheetcut
+	cmake --build $(BUILD) --target png_decode
+	python3 bench/run_bench.py --sheetcut $(BUILD)/sheetcut --sheetprep $(BUILD)/sheetprep --png-decode $(BUILD)/png_decode
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD) out

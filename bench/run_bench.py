@@ -1,14 +1,18 @@
 #!/usr/bin/env python3
-"""Times sheetcut against the floor of reading its input.
+"""Times sheetcut against the floor of reading its input, and sheetprep
+against the floor of decoding its PNG.
 
 Generates a 4096 x 4096 8-bit sheet of 16 x 16 cells (65,536 glyphs, about
 30 % ink over several palette indices) and uses the bundled sample sheet as
-the small case. Runs, alternating, each command of each case for a warm-up
-round and then ROUNDS rounds, and prints the median wall time, its ratio to
-the median of `cat SHEET > /dev/null` and the peak resident memory of the
-child (from wait4).
+the small case. The big sheet is also saved as an 8-bit palette PNG and as
+an RGBA PNG, for sheetprep, whose floor is bench/png_decode.cpp: libspng's
+decode of the same file into the same form, and nothing else. Runs,
+alternating, each command of each case for a warm-up round and then ROUNDS
+rounds, and prints the median wall time, its ratio to the floor's median
+and the peak resident memory (from /usr/bin/time).
 
-    bench/run_bench.py [--sheetcut PATH] [--rounds N] [--write-results]
+    bench/run_bench.py [--sheetcut PATH] [--sheetprep PATH] [--png-decode PATH]
+                       [--rounds N] [--write-results]
 """
 import argparse
 import os
@@ -19,6 +23,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
@@ -37,6 +42,32 @@ def write_big_sheet(path, size=4096, seed=1):
     palette = b"".join(bytes((255 - i, 255 - i, 255 - i, 0)) for i in range(256))
     with open(path, "wb") as out:
         out.write(header + info + palette + pixels)
+
+
+def write_pngs(sheet, palette_png, rgba_png):
+    """The sheet as an 8-bit palette PNG and as an RGBA PNG: index 0 white,
+    the ink indices dark colours."""
+    with open(sheet, "rb") as f:
+        data = f.read()
+    offset, = struct.unpack_from("<I", data, 10)
+    width, height = struct.unpack_from("<ii", data, 18)
+    rows = [data[offset + (height - 1 - y) * width: offset + (height - y) * width] for y in range(height)]
+    colours = [(255, 255, 255)] + [(40 * i % 200, 30 * i % 120, 20 * i % 90) for i in range(1, 256)]
+
+    def chunk(kind, body):
+        return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
+
+    def png(colour_type, lines, extra=b""):
+        head = chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, colour_type, 0, 0, 0))
+        idat = zlib.compress(b"".join(b"\0" + line for line in lines), 6)
+        return b"\x89PNG\r\n\x1a\n" + head + extra + chunk(b"IDAT", idat) + chunk(b"IEND", b"")
+
+    plte = chunk(b"PLTE", b"".join(bytes(c) for c in colours))
+    with open(palette_png, "wb") as out:
+        out.write(png(3, rows, plte))
+    rgba = [bytes(c) + b"\xff" for c in colours]
+    with open(rgba_png, "wb") as out:
+        out.write(png(6, (b"".join(rgba[i] for i in row) for row in rows)))
 
 
 def run_once(argv, stdout):
@@ -75,9 +106,21 @@ def measure(commands, rounds):
     return {name: (statistics.median(times[name]), peak[name]) for name in commands}
 
 
+def table(results, floor_name):
+    """One line a command: median ms, its ratio to the floor's, peak memory."""
+    floor = results[floor_name][0]
+    lines = []
+    for name, (median, rss) in results.items():
+        memory = f"{rss / 1024:>13.1f}" if rss is not None else f"{'n/a':>13}"
+        lines.append(f"{name:<14} {median * 1000:>10.2f} {median / floor:>7.2f} {memory}")
+    return lines
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--sheetcut", default=os.path.join(ROOT, "build", "sheetcut"))
+    parser.add_argument("--sheetprep", default=os.path.join(ROOT, "build", "sheetprep"))
+    parser.add_argument("--png-decode", default=os.path.join(ROOT, "build", "png_decode"))
     parser.add_argument("--rounds", type=int, default=15)
     parser.add_argument("--write-results", action="store_true", help="also write bench/results.txt")
     args = parser.parse_args()
@@ -101,12 +144,21 @@ def main():
                 "fixed -v": [args.sheetcut, "-v", *opts, sheet, font],
             }
             results = measure(commands, args.rounds)
-            floor = results["cat"][0]
             lines += [f"{title} ({os.path.getsize(sheet)} bytes), {args.rounds} rounds", header]
-            for name, (median, rss) in results.items():
-                memory = f"{rss / 1024:>13.1f}" if rss is not None else f"{'n/a':>13}"
-                lines.append(f"{name:<14} {median * 1000:>10.2f} {median / floor:>7.2f} {memory}")
-            lines.append("")
+            lines += table(results, "cat") + [""]
+        for kind in ("palette", "rgba"):
+            picture = os.path.join(tmp, f"big-{kind}.png")
+            if kind == "palette":
+                write_pngs(big, picture, os.path.join(tmp, "big-rgba.png"))
+            commands = {
+                "png decode": [args.png_decode, picture],
+                "sheetprep": [args.sheetprep, picture, os.path.join(tmp, "sheet.bmp")],
+            }
+            results = measure(commands, args.rounds)
+            title = f"4096x4096 {'8-bit palette' if kind == 'palette' else 'RGBA'} PNG"
+            lines += [f"{title} ({os.path.getsize(picture)} bytes), {args.rounds} rounds",
+                      header.replace("x cat", "x dec")]
+            lines += table(results, "png decode") + [""]
     if not os.path.exists("/usr/bin/time"):
         lines.append("peak memory needs /usr/bin/time (Debian package time)")
     text = "\n".join(lines)

@@ -12,11 +12,13 @@ make build BUILD="$prefix/build" CMAKE_ARGS="-DSHEETCUT_WERROR=ON -DCMAKE_DISABL
 rm -rf "$prefix/build"
 
 make install PREFIX="$prefix" >/dev/null
-for f in bin/sheetcut bin/fontdump share/man/man1/sheetcut.1 share/man/man1/fontdump.1; do
+for f in bin/sheetcut bin/fontdump bin/sheetprep share/man/man1/sheetcut.1 share/man/man1/fontdump.1 \
+    share/man/man1/sheetprep.1; do
     [ -f "$prefix/$f" ] || { echo "install: $f missing"; exit 1; }
 done
 "$prefix/bin/sheetcut" -s8,16 -c20,7e -o0,5e examples/terminus-8x16.bmp "$prefix/a.fnt"
 "$prefix/bin/fontdump" -c41 "$prefix/a.fnt" >/dev/null
+"$prefix/bin/sheetprep" -s8,16 examples/terminus-8x16.png "$prefix/s.bmp" >/dev/null
 
 for page in "$prefix"/share/man/man1/*.1; do
     mandoc -T lint -W warning "$page"
@@ -27,8 +29,8 @@ done
 make package >/dev/null
 deb=$(ls -t build/sheetcut_*.deb | head -n 1)
 contents=$(dpkg-deb -c "$deb" | awk '{print $NF}' | grep -v '/$' | sort)
-expected=$(printf '%s\n' ./usr/bin/fontdump ./usr/bin/sheetcut ./usr/share/doc/sheetcut/README.md \
-    ./usr/share/man/man1/fontdump.1 ./usr/share/man/man1/sheetcut.1 | sort)
+expected=$(printf '%s\n' ./usr/bin/fontdump ./usr/bin/sheetcut ./usr/bin/sheetprep ./usr/share/doc/sheetcut/README.md \
+    ./usr/share/man/man1/fontdump.1 ./usr/share/man/man1/sheetcut.1 ./usr/share/man/man1/sheetprep.1 | sort)
 if [ "$contents" != "$expected" ]; then
     printf 'package %s holds:\n%s\nexpected:\n%s\n' "$deb" "$contents" "$expected"
     exit 1
