@@ -76,6 +76,11 @@ TEST_F(PrepCli, ReadsStandardInputAndQuotesTheOutputPath) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "my sheet.bmp: 2 x 1 cells of 4 x 3 pixels\nsheetcut -s4,3 -o0,1 'my sheet.bmp' FONT\n");
     EXPECT_EQ(test::read_file(dir_.path("my sheet.bmp")).size(), 1078u + 24);
+    // The sheet to standard output: the words go to standard error.
+    const RunResult piped = test::run_shell("\"$SHEETPREP\" -s4,3 in.png - > piped.bmp", dir_.path(""));
+    ASSERT_EQ(piped.status, 0) << piped.err;
+    EXPECT_EQ(piped.err, "standard output: 2 x 1 cells of 4 x 3 pixels\nsheetcut -s4,3 -o0,1 SHEET FONT\n");
+    EXPECT_EQ(test::read_file(dir_.path("piped.bmp")), test::read_file(dir_.path("my sheet.bmp")));
 }
 
 // Each refusal: its message, status 1, and the output path as it was.

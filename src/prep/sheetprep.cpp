@@ -123,12 +123,15 @@ void check_cells(const Picture& pic, const std::pair<int, int>& cell, const std:
     }
 }
 
-void print_grid(std::FILE* out, const SheetBmp& sheet, const std::pair<int, int>& cell, const std::string& path) {
+// The grid and the sheetcut command; a sheet sent to standard output is
+// named SHEET in the command, as the user saves it.
+void print_grid(std::FILE* out, const SheetBmp& sheet, const std::pair<int, int>& cell, const std::string& path,
+                bool to_stdout) {
     const std::int64_t columns = sheet.width / cell.first, rows = sheet.height / cell.second;
-    std::fprintf(out, "%s: %" PRId64 " x %" PRId64 " cells of %d x %d pixels\n", path.c_str(), columns, rows,
-                 cell.first, cell.second);
+    std::fprintf(out, "%s: %" PRId64 " x %" PRId64 " cells of %d x %d pixels\n",
+                 to_stdout ? "standard output" : path.c_str(), columns, rows, cell.first, cell.second);
     std::fprintf(out, "sheetcut -s%d,%d -o0,%" PRIx64 " %s FONT\n", cell.first, cell.second, columns * rows - 1,
-                 shell_quote(path).c_str());
+                 to_stdout ? "SHEET" : shell_quote(path).c_str());
 }
 
 void prep(int argc, char** argv) {
@@ -137,7 +140,8 @@ void prep(int argc, char** argv) {
     // The sheet itself may go to standard output; the words then go to
     // standard error.
     const auto held = held_descriptor(o.output);
-    std::FILE* words = (o.output == "-" || (held && *held == 1)) ? stderr : stdout;
+    const bool to_stdout = o.output == "-" || (held && *held == 1);
+    std::FILE* words = to_stdout ? stderr : stdout;
     const std::string output = o.output == "-" ? "/dev/stdout" : o.output;
 
     Picture pic;
@@ -155,7 +159,7 @@ void prep(int argc, char** argv) {
     if (o.verbose) report(words, pic, decided, o.ink);
     pic = Picture{};  // the sheet is written from here on: let the picture go
     write_output_file(output, sheet.bytes.data(), static_cast<std::int64_t>(sheet.bytes.size()));
-    if (o.cell) print_grid(words, sheet, *o.cell, o.output);
+    if (o.cell) print_grid(words, sheet, *o.cell, o.output, to_stdout);
     if (std::fflush(words) != 0) fatal_io(words == stdout ? "standard output" : "standard error");
 }
 
