@@ -360,8 +360,8 @@ Picture decode_bmp(std::span<const std::uint8_t> f, const PictureLimits& limits)
     }
     if (pic.indexed) check_palette_indices(pic);
     char format[160];
-    std::snprintf(format, sizeof format, "BMP, %u-byte header, %d bits per pixel, %s%s", l.header_size, l.bpp,
-                  compression_name(l.compression), l.top_down ? ", top-down" : "");
+    std::snprintf(format, sizeof format, "BMP, %u-byte header, %d bit%s per pixel, %s%s", l.header_size, l.bpp,
+                  l.bpp == 1 ? "" : "s", compression_name(l.compression), l.top_down ? ", top-down" : "");
     pic.format = format;
     return pic;
 }
