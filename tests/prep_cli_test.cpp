@@ -60,7 +60,7 @@ TEST_F(PrepCli, ReportsWhatItDecidedAndPrintsTheCommand) {
     ASSERT_EQ(sheet.size(), 1078u + 3 * 8);
     EXPECT_EQ(test::hex(Bytes(sheet.begin(), sheet.begin() + 62)),
               "42 4D 4E 04 00 00 00 00 00 00 36 04 00 00 28 00 00 00 08 00 00 00 03 00 00 00 01 00 08 00 "
-              "00 00 00 00 18 00 00 00 00 00 00 00 00 00 00 00 00 01 00 00 00 00 00 00 FF FF FF 00 00 00 00 00");
+              "00 00 00 00 18 00 00 00 13 0B 00 00 13 0B 00 00 00 01 00 00 00 00 00 00 FF FF FF 00 00 00 00 00");
     EXPECT_EQ(test::hex(Bytes(sheet.begin() + 1078, sheet.end())),
               "01 01 01 00 00 00 00 00 01 00 00 00 00 01 00 00 01 00 00 00 00 00 00 00");
     // And sheetcut cuts the drawing from it.

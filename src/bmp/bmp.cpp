@@ -315,6 +315,8 @@ SheetBmp make_sheet(std::int64_t width, std::int64_t height) {
     put_le(b, 26, 1, 2);
     put_le(b, 28, 8, 2);
     put_le(b, 34, static_cast<std::uint32_t>(pixel_bytes), 4);
+    put_le(b, 38, 2835, 4);  // 72 pixels an inch, as most writers say
+    put_le(b, 42, 2835, 4);
     put_le(b, 46, 256, 4);
     put_le(b, kFileHeaderSize + kInfoHeaderSize, 0x00ffffff, 4);  // index 0: white, the background
     return s;

@@ -79,7 +79,7 @@ private:
         }
     }
 
-    static constexpr int kBits = 16;
+    static constexpr int kBits = 14;
     static constexpr std::size_t kSlots = std::size_t{1} << kBits;
     static constexpr std::uint64_t kEmpty = ~std::uint64_t{0};  // no RGBA value
     std::vector<std::uint64_t> keys_ = std::vector<std::uint64_t>(kSlots, kEmpty);

@@ -13,6 +13,7 @@
 
 #include "diag/diag.h"
 #include "output/output.h"
+#include "prep/font.h"
 #include "prep/png.h"
 
 #ifndef SHEETCUT_VERSION
@@ -23,15 +24,20 @@ namespace sheetcut {
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: sheetprep [-iv] [-b RRGGBB] [-t percent] [-s W,H] in-file out.bmp\n"
+    "Usage: sheetprep [-iv] [-b RRGGBB] [-t percent] [-s W,H] picture out.bmp\n"
+    "       sheetprep [-v] [-c S,E] [-z PX] [-s W,H] [-w N] font out.bmp\n"
     "\t-b RRGGBB\tthe background colour, in hex (default: transparency, or the most common colour)\n"
     "\t-i\t\tinvert: ink becomes background and background ink\n"
     "\t-t percent\tsplit point: ink differs from the background by at least this\n"
     "\t\t\tpercentage of the largest difference (default 50)\n"
     "\t-s W,H\t\tcheck that the picture divides into cells of W x H pixels and\n"
-    "\t\t\tprint the sheetcut command that cuts them\n"
+    "\t\t\tprint the sheetcut command that cuts them; for a font, force the cell\n"
+    "\t-c S,E\t\tthe codes to draw, in hex (default 20,7e)\n"
+    "\t-z PX\t\tan outline font's pixel size, or a bitmap font's strike\n"
+    "\t-w N\t\tcells to a row of a font's sheet (default 16)\n"
     "\t-v\t\treport what was read and decided\n"
-    "in-file is a PNG or BMP picture, - for standard input.\n";
+    "A picture is a PNG or BMP; a font is PSF, TrueType, OpenType, BDF, PCF or\n"
+    "Windows FNT, gzip-compressed or not; - reads standard input.\n";
 
 [[noreturn]] void prep_usage() {
     std::fputs(kUsage, stderr);
@@ -56,6 +62,27 @@ std::optional<Rgba> parse_colour(const char* text) {
                 255};
 }
 
+std::string hex_text(std::uint32_t v) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%x", v);
+    return text;
+}
+
+// "S,E" in hex, both given, S not above E.
+std::optional<std::pair<std::uint32_t, std::uint32_t>> parse_codes(const char* text) {
+    const char* comma = std::strchr(text, ',');
+    if (comma == nullptr || comma == text || comma[1] == '\0') return std::nullopt;
+    const std::string first(text, comma);
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long s = std::strtoull(first.c_str(), &end, 16);
+    if (errno != 0 || *end != '\0' || first[0] == '-' || first[0] == '+') return std::nullopt;
+    const unsigned long long e = std::strtoull(comma + 1, &end, 16);
+    if (errno != 0 || *end != '\0' || comma[1] == '-' || comma[1] == '+') return std::nullopt;
+    if (s > 0xffffffffULL || e > 0xffffffffULL || s > e) return std::nullopt;
+    return std::pair{static_cast<std::uint32_t>(s), static_cast<std::uint32_t>(e)};
+}
+
 std::optional<std::pair<int, int>> parse_cell(const char* text) {
     const char* comma = std::strchr(text, ',');
     if (comma == nullptr) return std::nullopt;
@@ -68,6 +95,11 @@ std::optional<std::pair<int, int>> parse_cell(const char* text) {
 
 bool starts_with(std::span<const std::uint8_t> bytes, std::string_view magic, std::size_t at = 0) {
     return bytes.size() >= at + magic.size() && std::memcmp(bytes.data() + at, magic.data(), magic.size()) == 0;
+}
+
+bool is_picture(std::span<const std::uint8_t> bytes) {
+    return starts_with(bytes, std::string_view(reinterpret_cast<const char*>(kPngSignature), 8)) ||
+           starts_with(bytes, "BM");
 }
 
 // Reads the whole input, up to the limit.
@@ -134,6 +166,63 @@ void print_grid(std::FILE* out, const SheetBmp& sheet, const std::pair<int, int>
                  to_stdout ? "SHEET" : shell_quote(path).c_str());
 }
 
+// What a picture run prints after the sheet is written.
+void picture_run(std::vector<std::uint8_t>& bytes, const PrepOptions& o, const std::string& name, std::FILE* words,
+                 SheetBmp& sheet) {
+    if (o.font_request) fatal(name + ": -c, -z and -w are for fonts, and this is a picture");
+    Picture pic;
+    try {
+        pic = decode_picture(bytes, kPrepLimits);
+    } catch (const PictureError& e) {
+        fatal(name + ": " + e.what());
+    }
+    bytes = {};
+    if (o.cell) check_cells(pic, *o.cell, name);
+    InkReport decided;
+    sheet = ink_sheet(pic, o.ink, decided);
+    if (o.verbose) report(words, pic, decided, o.ink);
+}
+
+// Renders the font's glyphs for the codes asked for into the sheet.
+void font_run(const std::vector<std::uint8_t>& bytes, const PrepOptions& o, const std::string& name,
+              std::FILE* words, SheetBmp& sheet, FontLayout& layout, FontRequest& request) {
+    if (o.ink_options_given) fatal(name + ": -b, -i and -t are for pictures, and this is a font");
+    if (o.font_request) request = *o.font_request;
+    if (std::int64_t{request.last} - request.first + 1 > kMaxCodes)
+        fatal(name + ": -c asks for " + std::to_string(std::int64_t{request.last} - request.first + 1) +
+              " codes; one sheet holds at most 65536");
+    RenderedFont font;
+    try {
+        font = is_psf(bytes) ? render_psf(bytes, request) : render_with_freetype(bytes, request);
+    } catch (const PictureError& e) {
+        if (*e.what() != '\0') fatal(name + ": " + e.what());
+        const std::string guess = guess_format(bytes);
+        fatal(name + ": not a PNG or BMP image, nor a font sheetprep reads" + (guess.empty() ? "" : " (" + guess + "?)"));
+    }
+    try {
+        sheet = font_sheet(font, o.cell, o.per_row.value_or(16), kPrepLimits, layout);
+    } catch (const PictureError& e) {
+        fatal(name + ": " + e.what());
+    }
+    if (o.verbose) {
+        std::fprintf(words, "read: %s\n", font.format.c_str());
+        std::fprintf(words, "cell: %d x %d, left edge at column %d, baseline under row %d\n", layout.cell_width,
+                     layout.cell_height, layout.origin_x, layout.baseline - 1);
+        std::fprintf(words, "glyphs: %zu, %" PRId64 " missing, %" PRId64 " clipped\n", font.glyphs.size(),
+                     layout.missing, layout.clipped);
+    }
+    if (layout.missing != 0) {
+        std::string codes;
+        for (const std::uint32_t c : layout.missing_codes) codes += (codes.empty() ? "" : " ") + hex_text(c);
+        if (layout.missing > static_cast<std::int64_t>(layout.missing_codes.size())) codes += " ...";
+        std::fprintf(stderr, "sheetprep: %s: %" PRId64 " of %zu codes are not in the font; their cells are blank: %s\n",
+                     name.c_str(), layout.missing, font.glyphs.size(), codes.c_str());
+    }
+    if (layout.clipped != 0)
+        std::fprintf(stderr, "sheetprep: %s: %" PRId64 " glyphs clipped to the %d x %d cell\n", name.c_str(),
+                     layout.clipped, layout.cell_width, layout.cell_height);
+}
+
 void prep(int argc, char** argv) {
     const PrepOptions o = parse_prep_options(argc, argv);
     const std::string name = o.input == "-" ? "standard input" : o.input;
@@ -143,23 +232,34 @@ void prep(int argc, char** argv) {
     const bool to_stdout = o.output == "-" || (held && *held == 1);
     std::FILE* words = to_stdout ? stderr : stdout;
     const std::string output = o.output == "-" ? "/dev/stdout" : o.output;
+    const std::string shown = to_stdout ? "SHEET" : shell_quote(o.output);
 
-    Picture pic;
-    {
-        const std::vector<std::uint8_t> bytes = read_input(o.input, name);
+    std::vector<std::uint8_t> bytes = read_input(o.input, name);
+    if (bytes.size() >= 2 && bytes[0] == 0x1f && bytes[1] == 0x8b) {
         try {
-            pic = decode_picture(bytes, kPrepLimits);
+            bytes = gunzip(bytes, kMaxUnpackedBytes);
         } catch (const PictureError& e) {
             fatal(name + ": " + e.what());
         }
     }
-    if (o.cell) check_cells(pic, *o.cell, name);
-    InkReport decided;
-    SheetBmp sheet = ink_sheet(pic, o.ink, decided);
-    if (o.verbose) report(words, pic, decided, o.ink);
-    pic = Picture{};  // the sheet is written from here on: let the picture go
-    write_output_file(output, sheet.bytes.data(), static_cast<std::int64_t>(sheet.bytes.size()));
-    if (o.cell) print_grid(words, sheet, *o.cell, o.output, to_stdout);
+    SheetBmp sheet;
+    if (is_picture(bytes)) {
+        picture_run(bytes, o, name, words, sheet);
+        write_output_file(output, sheet.bytes.data(), static_cast<std::int64_t>(sheet.bytes.size()));
+        if (o.cell) print_grid(words, sheet, *o.cell, o.output, to_stdout);
+    } else {
+        FontLayout layout;
+        FontRequest request;
+        font_run(bytes, o, name, words, sheet, layout, request);
+        write_output_file(output, sheet.bytes.data(), static_cast<std::int64_t>(sheet.bytes.size()));
+        const std::int64_t count = std::int64_t{request.last} - request.first + 1;
+        std::fprintf(words, "%s: %" PRId64 " glyphs, %d x %d cells, %d to a row\n",
+                     to_stdout ? "standard output" : o.output.c_str(), count, layout.cell_width, layout.cell_height,
+                     layout.per_row);
+        std::fprintf(words, "sheetcut -s%d,%d -c%s,%s -o0,%" PRIx64 " %s FONT\n", layout.cell_width,
+                     layout.cell_height, hex_text(request.first).c_str(), hex_text(request.last).c_str(), count - 1,
+                     shown.c_str());
+    }
     if (std::fflush(words) != 0) fatal_io(words == stdout ? "standard output" : "standard error");
 }
 
@@ -169,17 +269,34 @@ PrepOptions parse_prep_options(int argc, char** argv) {
     PrepOptions o;
     optind = 1;
     opterr = 0;  // the usage block says it all
-    for (int opt; (opt = getopt(argc, argv, "+:b:it:s:v")) != -1;) {
+    for (int opt; (opt = getopt(argc, argv, "+:b:c:it:s:vw:z:")) != -1;) {
         long value = 0;
+        if (opt == 'b' || opt == 'i' || opt == 't') o.ink_options_given = true;
+        if ((opt == 'c' || opt == 'z' || opt == 'w') && !o.font_request) o.font_request = FontRequest{};
         switch (opt) {
         case 'b':
             o.ink.background = parse_colour(optarg);
             if (!o.ink.background) prep_usage();
             break;
+        case 'c': {
+            const auto codes = parse_codes(optarg);
+            if (!codes) prep_usage();
+            o.font_request->first = codes->first;
+            o.font_request->last = codes->second;
+            break;
+        }
         case 'i': o.ink.invert = true; break;
         case 't':
             if (!parse_int(optarg, 1, 100, value)) prep_usage();
             o.ink.split = static_cast<int>(value);
+            break;
+        case 'w':
+            if (!parse_int(optarg, 1, 65535, value)) prep_usage();
+            o.per_row = static_cast<int>(value);
+            break;
+        case 'z':
+            if (!parse_int(optarg, 1, 1000, value)) prep_usage();
+            o.font_request->pixel_size = static_cast<int>(value);
             break;
         case 's':
             o.cell = parse_cell(optarg);

@@ -1,5 +1,6 @@
-// sheetprep: turns a picture (PNG or BMP of any common form) into the sheet
-// sheetcut reads, deciding ink and background from the colours.
+// sheetprep: turns a picture (PNG or BMP of any common form) or a font into
+// the sheet sheetcut reads: a picture's ink decided from its colours, a
+// font's glyphs drawn for a range of codes on one baseline.
 #pragma once
 
 #include <cstdint>
@@ -9,13 +10,17 @@
 #include <vector>
 
 #include "bmp/bmp.h"
+#include "prep/font.h"
 #include "prep/ink.h"
 
 namespace sheetcut {
 
 struct PrepOptions {
     InkOptions ink;
-    std::optional<std::pair<int, int>> cell;  // -s W,H
+    bool ink_options_given = false;            // -b, -i or -t: for pictures only
+    std::optional<FontRequest> font_request;   // -c, -z or -w: for fonts only
+    std::optional<int> per_row;                // -w
+    std::optional<std::pair<int, int>> cell;   // -s W,H
     bool verbose = false;
     std::string input;   // "-" for standard input
     std::string output;
@@ -23,6 +28,7 @@ struct PrepOptions {
 
 // The limits on what is read.
 inline constexpr std::int64_t kMaxInputBytes = INT32_MAX;
+inline constexpr std::size_t kMaxUnpackedBytes = std::size_t{64} << 20;  // a gzip-compressed font
 inline constexpr PictureLimits kPrepLimits{};
 
 // Parses the arguments after the program name; usage on a bad one.
