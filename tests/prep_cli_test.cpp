@@ -116,10 +116,10 @@ TEST_F(PrepCli, RefusesWhatItCannotReadAndLeavesTheOutputAlone) {
     Bytes long_run = with(rle, rle_start, 9);  // a first run of 9 in a row of 4
     Bytes high_index = with(bmp, 14 + 40 + 8, 0x07);  // index 7 of a 2-entry palette
     const std::pair<Bytes, std::string> cases[] = {
-        {{0xff, 0xd8, 0xff, 0xe0, 0, 0x10, 'J', 'F', 'I', 'F'}, "not a PNG or BMP image (JPEG?)"},
-        {Bytes{'G', 'I', 'F', '8', '9', 'a'}, "not a PNG or BMP image (GIF?)"},
-        {Bytes{'h', 'e', 'l', 'l', 'o'}, "not a PNG or BMP image"},
-        {{}, "empty, not a PNG or BMP image"},
+        {{0xff, 0xd8, 0xff, 0xe0, 0, 0x10, 'J', 'F', 'I', 'F'}, "not a PNG or BMP image, nor a font sheetprep reads (JPEG?)"},
+        {Bytes{'G', 'I', 'F', '8', '9', 'a'}, "not a PNG or BMP image, nor a font sheetprep reads (GIF?)"},
+        {Bytes{'h', 'e', 'l', 'l', 'o'}, "not a PNG or BMP image, nor a font sheetprep reads"},
+        {{}, "empty, not a PNG or BMP image, nor a font"},
         {cut(png, 60), "PNG: end of stream"},
         {bad_crc, "PNG: invalid chunk checksum"},
         {png_of_size(70000, 1), "70000 x 1 pixels is over the limit (65535 pixels a side, 268435456 in all)"},

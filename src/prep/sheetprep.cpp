@@ -235,6 +235,7 @@ void prep(int argc, char** argv) {
     const std::string shown = to_stdout ? "SHEET" : shell_quote(o.output);
 
     std::vector<std::uint8_t> bytes = read_input(o.input, name);
+    if (bytes.empty()) fatal(name + ": empty, not a PNG or BMP image, nor a font");
     if (bytes.size() >= 2 && bytes[0] == 0x1f && bytes[1] == 0x8b) {
         try {
             bytes = gunzip(bytes, kMaxUnpackedBytes);
