@@ -182,4 +182,73 @@ TEST_F(PrepCli, UnwritableOutputLeavesNothingBehind) {
     EXPECT_EQ(dir_.entries(), (std::vector<std::string>{"in.png"}));
 }
 
+// A small bitmap font of one 4-pixel strike, in BDF: A, B and D.
+const char kBdf[] =
+    "STARTFONT 2.1\nFONT -test-small\nSIZE 4 75 75\nFONTBOUNDINGBOX 4 4 0 -1\n"
+    "STARTPROPERTIES 3\nFONT_ASCENT 3\nFONT_DESCENT 1\nPIXEL_SIZE 4\nENDPROPERTIES\nCHARS 3\n"
+    "STARTCHAR A\nENCODING 65\nSWIDTH 750 0\nDWIDTH 3 0\nBBX 2 3 0 -1\nBITMAP\n80\nC0\n40\nENDCHAR\n"
+    "STARTCHAR B\nENCODING 66\nSWIDTH 750 0\nDWIDTH 3 0\nBBX 3 1 0 0\nBITMAP\nE0\nENDCHAR\n"
+    "STARTCHAR D\nENCODING 68\nSWIDTH 750 0\nDWIDTH 3 0\nBBX 1 3 2 0\nBITMAP\n80\n00\n80\nENDCHAR\n"
+    "ENDFONT\n";
+
+// A font, then the command sheetprep prints, gives a font of the font's own
+// glyphs: here the console font the sample sheet was drawn from, whose font
+// must equal the sample's.
+TEST_F(PrepCli, FontToSheetToFontInTwoCommands) {
+    const char* const psf = "/usr/share/consolefonts/Uni2-Terminus16.psf.gz";
+    if (!std::filesystem::exists(psf)) GTEST_SKIP() << psf << " is not installed";
+    RunResult r = prep({"-c20,7f", psf, "sheet.bmp"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "sheet.bmp: 96 glyphs, 8 x 16 cells, 16 to a row\nsheetcut -s8,16 -c20,7f -o0,5f sheet.bmp FONT\n");
+    EXPECT_EQ(r.err, std::string("sheetprep: ") + psf + ": 1 of 96 codes are not in the font; their cells are blank: 7f\n");
+    const std::string command = r.out.substr(r.out.find("sheetcut "));
+    r = test::run_shell("\"$SHEETCUT\" " + command.substr(9, command.size() - 9 - 6) + " from-font.fnt", dir_.path(""));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string sample = std::string(SOURCE_DIR) + "/examples/terminus-8x16.bmp";
+    ASSERT_EQ(test::run_sheetcut({"-s8,16", "-c20,7f", "-o0,5f", sample, "sample.fnt"}, dir_.path("")).status, 0);
+    EXPECT_EQ(test::read_file(dir_.path("from-font.fnt")), test::read_file(dir_.path("sample.fnt")));
+}
+
+// Each refusal of a font: its message, status 1, nothing written.
+TEST_F(PrepCli, FontRefusals) {
+    dir_.write("small.bdf", Bytes(kBdf, kBdf + sizeof kBdf - 1));
+    dir_.write("picture.png", drawing_png(false));
+    Bytes psf = {0x36, 0x04, 0x00, 0x10};
+    psf.resize(100);  // 256 glyphs of 16 bytes promised
+    dir_.write("short.psf", psf);
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    std::vector<Case> cases = {
+        {{"-z5", "small.bdf"}, "small.bdf: no 5-pixel strike; the font has 4"},
+        {{"-c0,10000", "small.bdf"}, "small.bdf: -c asks for 65537 codes; one sheet holds at most 65536"},
+        {{"-c41,41", "-i", "small.bdf"}, "small.bdf: -b, -i and -t are for pictures, and this is a font"},
+        {{"-z12", "picture.png"}, "picture.png: -c, -z and -w are for fonts, and this is a picture"},
+        {{"short.psf"}, "short.psf: PSF: truncated glyphs"},
+        {{"-c41,41", "-s300,4", "small.bdf"}, ""},  // usage: sheetcut's cells are at most 255
+    };
+    const char* const dejavu = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+    if (std::filesystem::exists(dejavu)) {
+        const Bytes ttf = test::read_file(dejavu);
+        dir_.write("sans.ttf", ttf);
+        dir_.write("cut.ttf", Bytes(ttf.begin(), ttf.begin() + 2000));
+        cases.push_back({{"sans.ttf"}, "sans.ttf: an outline font needs a size: give -z PX, the em height in pixels"});
+        cases.push_back({{"-z12", "cut.ttf"}, "cut.ttf: not a PNG or BMP image, nor a font sheetprep reads (TrueType font?)"});
+        cases.push_back({{"-z400", "-c57,57", "sans.ttf"},
+                         "sans.ttf: the glyphs need a 396 x 467 cell; sheetcut takes at most 255 a side (use a smaller -z, "
+                         "or -s to clip)"});
+    }
+    const std::string usage = prep({"--help"}).out;
+    for (const Case& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.push_back("out.bmp");
+        const RunResult r = prep(args);
+        EXPECT_EQ(r.status, 1) << c.message;
+        EXPECT_EQ(r.out, "") << c.message;
+        EXPECT_EQ(r.err, c.message.empty() ? usage : "sheetprep: " + c.message + "\n");
+        EXPECT_FALSE(std::filesystem::exists(dir_.path("out.bmp"))) << c.message;
+    }
+}
+
 }  // namespace

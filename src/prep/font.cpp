@@ -186,6 +186,10 @@ SheetBmp font_sheet(const RenderedFont& font, std::optional<std::pair<int, int>>
     layout.baseline = box.top;
     layout.cell_width = forced_cell ? forced_cell->first : box.right - box.left;
     layout.cell_height = forced_cell ? forced_cell->second : box.top - box.bottom;
+    // A forced cell keeps the descent below the baseline where it can, so
+    // what does not fit is cut from the top, where glyphs rise above the
+    // ascent, and from the right.
+    if (forced_cell) layout.baseline = std::max(0, std::min(layout.baseline, layout.cell_height - font.descent));
     if (layout.cell_width < 1 || layout.cell_height < 1) refuse("the font draws nothing for these codes");
     if (layout.cell_width > 255 || layout.cell_height > 255)
         refuse("the glyphs need a " + std::to_string(layout.cell_width) + " x " + std::to_string(layout.cell_height) +
