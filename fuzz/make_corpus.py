@@ -190,6 +190,16 @@ def prep_seeds():
     yield "bmp-rle4", options[2] + bmp_any(8, 2, bits=4, palette=4, compression=2, body=rle)
     yield "bmp-top-down", options[0] + bmp(8, 8, top_down=True)
     yield "jpeg", options[0] + b"\xff\xd8\xff\xe0\0\x10JFIF"
+    # Fonts: flag 4, first code 0x41, three codes, 12 pixels.
+    font = b"\x04\x41\x02\x0b"
+    glyphs = bytes(range(256)) * 16
+    table = b"".join(struct.pack("<HH", 0x41 + i, 0xFFFF) for i in range(3)) + b"\xff\xff" * 253
+    yield "psf1", font + b"\x36\x04\x02\x10" + glyphs + table
+    psf2_table = b"A\xffB\xfeC\xcc\x8a\xff" + b"\xff" * 2
+    yield "psf2", font + b"\x72\xb5\x4a\x86" + struct.pack("<7I", 0, 32, 1, 4, 6, 3, 10) + bytes(range(24)) + psf2_table
+    yield "bdf", font + (b"STARTFONT 2.1\nFONT -t-s\nSIZE 4 75 75\nFONTBOUNDINGBOX 4 4 0 -1\nSTARTPROPERTIES 2\n"
+                         b"FONT_ASCENT 3\nFONT_DESCENT 1\nENDPROPERTIES\nCHARS 1\nSTARTCHAR A\nENCODING 65\n"
+                         b"SWIDTH 750 0\nDWIDTH 3 0\nBBX 2 3 0 -1\nBITMAP\n80\nC0\n40\nENDCHAR\nENDFONT\n")
 
 
 def main():
