@@ -197,7 +197,11 @@ SheetBmp font_sheet(const RenderedFont& font, std::optional<std::pair<int, int>>
     const auto count = static_cast<std::int64_t>(font.glyphs.size());
     layout.per_row = static_cast<int>(std::min<std::int64_t>(per_row, count));
     const std::int64_t rows = (count + layout.per_row - 1) / layout.per_row;
-    check_picture_size(std::int64_t{layout.per_row} * layout.cell_width, rows * layout.cell_height, limits);
+    try {
+        check_picture_size(std::int64_t{layout.per_row} * layout.cell_width, rows * layout.cell_height, limits);
+    } catch (const PictureError& e) {
+        refuse(std::string("the sheet of ") + e.what() + "; another -w may fit it");
+    }
     SheetBmp sheet = make_sheet(std::int64_t{layout.per_row} * layout.cell_width, rows * layout.cell_height);
     for (std::int64_t k = 0; k < count; ++k) {
         const GlyphImage& g = font.glyphs[static_cast<std::size_t>(k)];
