@@ -189,12 +189,16 @@ TEST_F(FaultInjection, SignalDuringTheWriteLeavesNoTemporaryFile) {
 }
 
 // A write past the file size limit (512 bytes here, the font is 544) is
-// reported like any failed write.
+// reported like any failed write, whether the font replaces a file or goes
+// through a descriptor the run holds.
 TEST_F(FaultInjection, FileSizeLimitIsAWriteError) {
-    const test::RunResult r = test::run_shell("ulimit -f 1 && exec \"$SHEETCUT\" -s8,8 -o0,3f in.bmp out.fnt", dir_.path(""));
+    test::RunResult r = test::run_shell("ulimit -f 1 && exec \"$SHEETCUT\" -s8,8 -o0,3f in.bmp out.fnt", dir_.path(""));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "sheetcut: out.fnt: File too large\n");
     EXPECT_EQ(entries(), (std::vector<std::string>{"in.bmp"}));
+    r = test::run_shell("ulimit -f 1 && exec \"$SHEETCUT\" -s8,8 -o0,3f in.bmp /dev/stdout > held.fnt", dir_.path(""));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "sheetcut: /dev/stdout: File too large\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(ExistingFontOrNot, FaultInjection, testing::Bool());

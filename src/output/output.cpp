@@ -61,11 +61,27 @@ void remove_temp_and_end(int sig, siginfo_t* info, void*) {
     ::raise(sig);  // delivered as the handler returns, as the signal would have been
 }
 
-// Handles the ending signals while a temporary file exists; the signals a
-// caller ignores (nohup) stay ignored.
-class TempGuard {
+// The ending signals held back for the life of the object.
+struct Blocked {
+    Blocked() {
+        sigset_t set;
+        sigemptyset(&set);
+        for (const int sig : kEndingSignals) sigaddset(&set, sig);
+        ::sigprocmask(SIG_BLOCK, &set, &old);
+    }
+    ~Blocked() { ::sigprocmask(SIG_SETMASK, &old, nullptr); }
+    Blocked(const Blocked&) = delete;
+    Blocked& operator=(const Blocked&) = delete;
+    sigset_t old;
+};
+
+// Handles the ending signals for the whole of a write: a temporary file is
+// removed, and a write past the file size limit fails with EFBIG instead of
+// ending the run, whatever is written. The signals a caller ignores (nohup)
+// stay ignored.
+class SignalGuard {
 public:
-    TempGuard() {
+    SignalGuard() {
         struct sigaction handler{};
         handler.sa_sigaction = remove_temp_and_end;
         handler.sa_flags = SA_SIGINFO;
@@ -76,12 +92,24 @@ public:
             if (saved_[i].sa_handler != SIG_IGN) ::sigaction(kEndingSignals[i], &handler, nullptr);
         }
     }
-    ~TempGuard() {
-        remove();
+    ~SignalGuard() {
         for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) ::sigaction(kEndingSignals[i], &saved_[i], nullptr);
     }
-    TempGuard(const TempGuard&) = delete;
-    TempGuard& operator=(const TempGuard&) = delete;
+    SignalGuard(const SignalGuard&) = delete;
+    SignalGuard& operator=(const SignalGuard&) = delete;
+
+private:
+    struct sigaction saved_[std::size(kEndingSignals)]{};
+};
+
+// A temporary file beside the file it will replace, removed unless it is
+// renamed into place.
+class TempFile {
+public:
+    TempFile() = default;
+    ~TempFile() { remove(); }
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
 
     // Creates a new file beside the one at dir + base, named after it with a
     // random suffix. Returns the descriptor, or -1 with errno set.
@@ -132,20 +160,6 @@ public:
         remove();
         fatal_io(path);
     }
-
-private:
-    // The ending signals held back for the life of the object.
-    struct Blocked {
-        Blocked() {
-            sigset_t set;
-            sigemptyset(&set);
-            for (const int sig : kEndingSignals) sigaddset(&set, sig);
-            ::sigprocmask(SIG_BLOCK, &set, &old);
-        }
-        ~Blocked() { ::sigprocmask(SIG_SETMASK, &old, nullptr); }
-        sigset_t old;
-    };
-    struct sigaction saved_[std::size(kEndingSignals)]{};
 };
 
 std::string directory_of(const std::string& path) {
@@ -210,7 +224,7 @@ void write_in_place(int fd, const std::string& path, const std::uint8_t* data, s
 void replace_file(int fd, const struct stat& old, const std::string& path, const std::uint8_t* data,
                   std::int64_t size) {
     const std::string target = resolved_path(fd, path);
-    TempGuard temp;
+    TempFile temp;
     const int out = temp.create(directory_of(target), target.substr(directory_of(target).size()));
     if (out < 0) {
         if (errno == EACCES || errno == EPERM) return write_in_place(fd, path, data, size);
@@ -253,7 +267,7 @@ void replace_file(int fd, const struct stat& old, const std::string& path, const
 // A file that does not exist yet: made whole beside where it goes, then
 // renamed to it. Failures name path, the path the user gave.
 void create_file(const std::string& path, const std::string& where, const std::uint8_t* data, std::int64_t size) {
-    TempGuard temp;
+    TempFile temp;
     const std::string dir = directory_of(where);
     const int out = temp.create(dir, where.substr(dir.size()));
     if (out < 0) fatal_io(path);
@@ -302,6 +316,7 @@ std::optional<int> held_descriptor(const std::string& path) {
 }
 
 void write_output_file(const std::string& path, const std::uint8_t* data, std::int64_t size) {
+    const SignalGuard signals;
     if (const auto fd = held_descriptor(path)) return write_stream(*fd, path, data, size);
     // stat and open follow links in the kernel, which refuses the links
     // that fs.protected_symlinks guards against.
