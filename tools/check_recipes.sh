@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
-# Checks the "Making a sheet" recipes of the README: each writer turns a
-# black-on-white PNG drawing of the bundled sample sheet into a BMP sheet,
-# and sheetcut must make the same font of it as of the bundled sheet.
-# Needs ImageMagick, Pillow (python3-pil) and GIMP; a missing one is skipped.
-#   tools/check_recipes.sh [SHEETCUT]
+# Checks the "Making a sheet" ways of the README. First sheetprep: each
+# writer saves the black-on-white PNG drawing of the bundled sample sheet in
+# its own forms (its defaults, other depths, RLE, alpha, negatives), and
+# sheetprep must make of each a sheet that gives the same font as the
+# bundled sheet. Then the recipes by hand: each writer turns the drawing
+# into a BMP sheet for sheetcut directly.
+# Needs ImageMagick, GraphicsMagick, Pillow (python3-pil) and GIMP; a missing
+# one is skipped.
+#   tools/check_recipes.sh [SHEETCUT [SHEETPREP]]
 set -uo pipefail
 cd "$(dirname "$0")/.."
 sheetcut=${1:-build/sheetcut}
+sheetprep=${2:-build/sheetprep}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 options=(-s8,16 -c20,7e -o0,5e)
@@ -21,6 +26,58 @@ check() {  # NAME SHEET
         status=1
     fi
 }
+
+# sheetprep on what the writers write, the colours as given.
+prepped() {  # NAME PICTURE
+    if "$sheetprep" "$2" "$work/$1-sheet.bmp" >/dev/null; then
+        check "sheetprep $1" "$work/$1-sheet.bmp"
+    else
+        echo "sheetprep $1: FAILED"
+        status=1
+    fi
+}
+drawing=examples/terminus-8x16.png
+if command -v convert >/dev/null && convert -version 2>/dev/null | grep -q ImageMagick; then
+    for form in "im.bmp" "BMP2:im2.bmp" "BMP3:im3.bmp" "-type Palette BMP3:im-palette.bmp" \
+                "-compress RLE -type Palette BMP3:im-rle.bmp" "-colors 16 -compress RLE BMP3:im-rle16.bmp" \
+                "-type TrueColor im-24.bmp" "-type TrueColorAlpha im-32.bmp" "-define bmp:subtype=RGB565 im-565.bmp" \
+                "-type TrueColorAlpha -define bmp:subtype=ARGB4444 im-4444.bmp" "-type Grayscale im-grey.png" \
+                "-depth 16 -type TrueColor im-rgb16.png" "-negate im-negative.png" "-fill red -opaque black im-red.png" \
+                "-transparent white im-transparent.png" "-interlace PNG im-interlaced.png"; do
+        read -r -a args <<< "$form"
+        out=${args[-1]}  # FORMAT:NAME or NAME
+        unset 'args[-1]'
+        name=${out#*:}
+        target="$work/$name"
+        [ "$out" != "$name" ] && target="${out%%:*}:$work/$name"
+        convert "$drawing" "${args[@]}" "$target" && prepped "$name" "$work/$name"
+    done
+else
+    echo "sheetprep imagemagick: skipped (not installed)"
+fi
+if command -v gm >/dev/null; then
+    gm convert "$drawing" "$work/gm.bmp" && prepped gm.bmp "$work/gm.bmp"
+    gm convert "$drawing" -type Palette "$work/gm-palette.bmp" && prepped gm-palette.bmp "$work/gm-palette.bmp"
+    gm convert "$drawing" "$work/gm.png" && prepped gm.png "$work/gm.png"
+else
+    echo "sheetprep graphicsmagick: skipped (not installed)"
+fi
+if python3 -c "import PIL" 2>/dev/null; then
+    python3 - "$work" "$drawing" <<'PY'
+import sys
+from PIL import Image
+work, drawing = sys.argv[1], Image.open(sys.argv[2])
+for mode in ("P", "1", "L", "RGB", "RGBA"):
+    drawing.convert(mode).save(f"{work}/pil-{mode}.bmp")
+    drawing.convert(mode).save(f"{work}/pil-{mode}.png")
+PY
+    for mode in P 1 L RGB RGBA; do
+        prepped "pil-$mode.bmp" "$work/pil-$mode.bmp"
+        prepped "pil-$mode.png" "$work/pil-$mode.png"
+    done
+else
+    echo "sheetprep pillow: skipped (not installed)"
+fi
 
 if command -v convert >/dev/null && convert -version 2>/dev/null | grep -q ImageMagick; then
     convert examples/terminus-8x16.bmp -type TrueColor "$work/drawing.png"
