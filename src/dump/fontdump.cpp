@@ -89,32 +89,26 @@ std::size_t read_up_to(int fd, std::uint8_t* out, std::size_t n, const std::stri
     return done;
 }
 
-// Closes a descriptor when the reading is over, however it ends.
-struct Descriptor {
-    int fd;
-    ~Descriptor() { ::close(fd); }
-};
-
 // Checks the header before reading more, then reads only as much as a font
 // file can hold: a file that is no font, or a stream without end, costs
 // 32 bytes or stops at the format's limit.
 FontFile read_font(const std::string& path) {
-    const Descriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
-    if (file.fd < 0) throw DumpError(path + ": " + std::strerror(errno));
+    const sheetcut::Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (file.get() < 0) throw DumpError(path + ": " + std::strerror(errno));
     std::vector<std::uint8_t> bytes(kHeader);
-    bytes.resize(read_up_to(file.fd, bytes.data(), kHeader, path));
+    bytes.resize(read_up_to(file.get(), bytes.data(), kHeader, path));
     try {
         check_header(bytes);
     } catch (const DumpError& e) {
         throw DumpError(path + ": " + e.what());
     }
     struct stat st{};
-    if (::fstat(file.fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    if (::fstat(file.get(), &st) == 0 && S_ISREG(st.st_mode)) {
         if (static_cast<std::uint64_t>(st.st_size) > kMaxFont) throw DumpError(path + ": too large for a font file");
         bytes.reserve(static_cast<std::size_t>(st.st_size));
     }
     std::uint8_t chunk[1 << 16];
-    while (const std::size_t n = read_up_to(file.fd, chunk, sizeof chunk, path)) {
+    while (const std::size_t n = read_up_to(file.get(), chunk, sizeof chunk, path)) {
         if (bytes.size() + n > kMaxFont) throw DumpError(path + ": too large for a font file");
         bytes.insert(bytes.end(), chunk, chunk + n);
     }

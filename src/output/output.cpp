@@ -32,14 +32,6 @@ bool write_all(int fd, const std::uint8_t* data, std::int64_t size) {
     return true;
 }
 
-// Closes fd, keeping the errno of the failure being reported.
-[[noreturn]] void close_and_fail(int fd, const std::string& path) {
-    const int error = errno;
-    ::close(fd);
-    errno = error;
-    fatal_io(path);
-}
-
 // The temporary file of a replacement, removed by the handler of a signal
 // that ends the run while it exists. Kept as plain bytes, since the handler
 // may only make async-signal-safe calls.
@@ -154,12 +146,6 @@ public:
         temp_exists = 0;
         errno = error;
     }
-
-    // Removes the temporary file and reports the failure that errno holds.
-    [[noreturn]] void fail(const std::string& path) {
-        remove();
-        fatal_io(path);
-    }
 };
 
 std::string directory_of(const std::string& path) {
@@ -189,79 +175,59 @@ void write_stream(int fd, const std::string& path, const std::uint8_t* data, std
 
 // Devices and FIFOs.
 void write_direct(const std::string& path, const std::uint8_t* data, std::int64_t size) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
-    if (fd < 0) fatal_io(path);
-    if (!write_all(fd, data, size)) close_and_fail(fd, path);
-    if (::close(fd) != 0) fatal_io(path);
+    Descriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666));
+    if (file.get() < 0 || !write_all(file.get(), data, size) || !file.close()) fatal_io(path);
 }
 
-// Rewrites the regular file open on fd. The space for the new content is
+// Rewrites the regular file open on file. The space for the new content is
 // reserved before a byte changes, so running out of it leaves the old
 // content whole; where the file system cannot reserve, the write goes
 // ahead unreserved. The old content is overwritten and only then cut to the
 // new length.
-void write_in_place(int fd, const std::string& path, const std::uint8_t* data, std::int64_t size) {
+void write_in_place(Descriptor& file, const std::string& path, const std::uint8_t* data, std::int64_t size) {
+    const int fd = file.get();
     if (size > 0 && ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size)) != 0 &&
         errno != EOPNOTSUPP && errno != ENOSYS)
-        close_and_fail(fd, path);
+        fatal_io(path);
     std::int64_t done = 0;
     while (done < size) {
         const ssize_t n = ::pwrite(fd, data + done, static_cast<std::size_t>(size - done), static_cast<off_t>(done));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             if (n == 0) errno = EIO;
-            close_and_fail(fd, path);
+            fatal_io(path);
         }
         done += n;
     }
-    if (::ftruncate(fd, static_cast<off_t>(size)) != 0) close_and_fail(fd, path);
-    if (::close(fd) != 0) fatal_io(path);
+    if (::ftruncate(fd, static_cast<off_t>(size)) != 0 || !file.close()) fatal_io(path);
 }
 
-// Replaces the regular file open for writing on fd (whose status is old)
+// Replaces the regular file open for writing on file (whose status is old)
 // with a new file made beside it; falls back to writing in place where the
 // directory refuses the new file or the rename.
-void replace_file(int fd, const struct stat& old, const std::string& path, const std::uint8_t* data,
+void replace_file(Descriptor& file, const struct stat& old, const std::string& path, const std::uint8_t* data,
                   std::int64_t size) {
-    const std::string target = resolved_path(fd, path);
+    const std::string target = resolved_path(file.get(), path);
+    const std::string dir = directory_of(target);
     TempFile temp;
-    const int out = temp.create(directory_of(target), target.substr(directory_of(target).size()));
-    if (out < 0) {
-        if (errno == EACCES || errno == EPERM) return write_in_place(fd, path, data, size);
-        close_and_fail(fd, path);
+    Descriptor out(temp.create(dir, target.substr(dir.size())));
+    if (out.get() < 0) {
+        if (errno == EACCES || errno == EPERM) return write_in_place(file, path, data, size);
+        fatal_io(path);
     }
     // The new file keeps the old one's permission bits.
-    if (!write_all(out, data, size) || ::fchmod(out, old.st_mode & 07777) != 0) {
-        const int error = errno;
-        ::close(out);
-        ::close(fd);
-        errno = error;
-        temp.fail(path);
-    }
-    if (::close(out) != 0) {
-        const int error = errno;
-        ::close(fd);
-        errno = error;
-        temp.fail(path);
-    }
+    if (!write_all(out.get(), data, size) || ::fchmod(out.get(), old.st_mode & 07777) != 0 || !out.close())
+        fatal_io(path);
     // Replace only the file the path led to when the run began.
     struct stat now{};
-    if (::lstat(target.c_str(), &now) != 0 || !same_file(now, old)) {
-        ::close(fd);
-        temp.remove();
+    if (::lstat(target.c_str(), &now) != 0 || !same_file(now, old))
         fatal("%s: was replaced by another file during the run; left as it is.", path);
-    }
-    if (!temp.rename_to(target)) {
-        // A sticky directory lets only the owner replace a file, though
-        // others may be allowed to write it.
-        if (errno == EPERM) {
-            temp.remove();
-            return write_in_place(fd, path, data, size);
-        }
-        temp.remove();
-        close_and_fail(fd, path);
-    }
-    ::close(fd);
+    if (temp.rename_to(target)) return;
+    // A sticky directory lets only the owner replace a file, though others
+    // may be allowed to write it.
+    if (errno != EPERM) fatal_io(path);
+    temp.remove();
+    write_in_place(file, path, data, size);
 }
 
 // A file that does not exist yet: made whole beside where it goes, then
@@ -269,25 +235,18 @@ void replace_file(int fd, const struct stat& old, const std::string& path, const
 void create_file(const std::string& path, const std::string& where, const std::uint8_t* data, std::int64_t size) {
     TempFile temp;
     const std::string dir = directory_of(where);
-    const int out = temp.create(dir, where.substr(dir.size()));
-    if (out < 0) fatal_io(path);
-    if (!write_all(out, data, size)) {
-        const int error = errno;
-        ::close(out);
-        errno = error;
-        temp.fail(path);
-    }
-    if (::close(out) != 0 || !temp.rename_to(where)) temp.fail(path);
+    Descriptor out(temp.create(dir, where.substr(dir.size())));
+    if (out.get() < 0 || !write_all(out.get(), data, size) || !out.close() || !temp.rename_to(where))
+        fatal_io(path);
 }
 
 // Where a dangling link at path leads, found by letting the kernel make the
 // file through it (so its protections apply) and removing it again: the font
 // is then made there whole, like any new file.
 std::string link_target(const std::string& path) {
-    const int made = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
-    if (made < 0) fatal_io(path);
-    const std::string target = resolved_path(made, path);
-    ::close(made);
+    const Descriptor made(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666));
+    if (made.get() < 0) fatal_io(path);
+    const std::string target = resolved_path(made.get(), path);
     ::unlink(target.c_str());
     return target;
 }
@@ -331,10 +290,9 @@ void write_output_file(const std::string& path, const std::uint8_t* data, std::i
     if (!S_ISREG(st.st_mode)) return write_direct(path, data, size);
     // Opening it refuses a file the user may not write, and holds the file
     // for a write in place.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) fatal_io(path);
-    if (::fstat(fd, &st) != 0) close_and_fail(fd, path);
-    replace_file(fd, st, path, data, size);
+    Descriptor file(::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY));
+    if (file.get() < 0 || ::fstat(file.get(), &st) != 0) fatal_io(path);
+    replace_file(file, st, path, data, size);
 }
 
 }  // namespace sheetcut

@@ -17,11 +17,36 @@
 // Failures end the run through fatal_io or fatal, naming path.
 #pragma once
 
+#include <unistd.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
 
 namespace sheetcut {
+
+// Owns an open file descriptor and closes it when it goes out of scope, so
+// a failure can be reported (the reporters read errno at once) and the run
+// ended without closing by hand on every path. close() closes at once and
+// says whether that worked, where a late write error may show.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd_; }
+    bool close() {
+        const int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0;
+    }
+
+private:
+    int fd_;
+};
 
 void write_output_file(const std::string& path, const std::uint8_t* data, std::int64_t size);
 

@@ -105,28 +105,21 @@ bool is_picture(std::span<const std::uint8_t> bytes) {
 // Reads the whole input, up to the limit.
 std::vector<std::uint8_t> read_input(const std::string& path, const std::string& name) {
     const bool standard = path == "-";
-    const int fd = standard ? 0 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Standard input is read, not owned: it stays open.
+    const Descriptor file(standard ? -1 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    const int fd = standard ? 0 : file.get();
     if (fd < 0) fatal_io(name);
     std::vector<std::uint8_t> bytes;
     std::uint8_t chunk[1 << 16];
     for (;;) {
         const ssize_t n = ::read(fd, chunk, sizeof chunk);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            const int error = errno;
-            if (!standard) ::close(fd);
-            errno = error;
-            fatal_io(name);
-        }
-        if (n == 0) break;
-        if (static_cast<std::int64_t>(bytes.size()) + n > kMaxInputBytes) {
-            if (!standard) ::close(fd);
+        if (n < 0) fatal_io(name);
+        if (n == 0) return bytes;
+        if (static_cast<std::int64_t>(bytes.size()) + n > kMaxInputBytes)
             fatal(name + ": larger than 2147483647 bytes, more than any picture read here");
-        }
         bytes.insert(bytes.end(), chunk, chunk + n);
     }
-    if (!standard) ::close(fd);
-    return bytes;
 }
 
 void report(std::FILE* out, const Picture& pic, const InkReport& r, const InkOptions& o) {
