@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 namespace sheetcut {
 namespace {
@@ -151,20 +152,6 @@ std::vector<Rgba> read_palette(std::span<const std::uint8_t> f, const Layout& l,
         palette[i] = Rgba{e[2], e[1], e[0], 255};
     }
     return palette;
-}
-
-// Unpacks one stored row of bpp 1, 4 or 8 into indices.
-void unpack_indices(const std::uint8_t* in, int bpp, std::int64_t width, std::uint8_t* out) {
-    if (bpp == 8) {
-        std::copy(in, in + width, out);
-        return;
-    }
-    const int per_byte = 8 / bpp;
-    const unsigned mask = (1u << bpp) - 1;
-    for (std::int64_t x = 0; x < width; ++x) {
-        const int slot = static_cast<int>(x % per_byte);
-        out[x] = static_cast<std::uint8_t>((in[x / per_byte] >> (8 - bpp * (slot + 1))) & mask);
-    }
 }
 
 // Unpacks one stored row of 16, 24 or 32 bits into RGBA.
@@ -327,6 +314,19 @@ void check_picture_size(std::int64_t width, std::int64_t height, const PictureLi
         refuse("%lld x %lld pixels is over the limit (%lld pixels a side, %lld in all)",
                static_cast<long long>(width), static_cast<long long>(height),
                static_cast<long long>(limits.max_side), static_cast<long long>(limits.max_pixels));
+}
+
+void unpack_indices(const std::uint8_t* in, int bits, std::int64_t width, std::uint8_t* out) {
+    if (bits == 8) {
+        std::memmove(out, in, static_cast<std::size_t>(width));
+        return;
+    }
+    const int per_byte = 8 / bits;
+    const unsigned mask = (1u << bits) - 1;
+    for (std::int64_t x = width - 1; x >= 0; --x) {
+        const int slot = static_cast<int>(x % per_byte);
+        out[x] = static_cast<std::uint8_t>((in[x / per_byte] >> (8 - bits * (slot + 1))) & mask);
+    }
 }
 
 void check_palette_indices(const Picture& pic) {

@@ -99,6 +99,11 @@ struct PictureError : std::runtime_error {
 // Checks width x height against limits; PictureError when over them.
 void check_picture_size(std::int64_t width, std::int64_t height, const PictureLimits& limits);
 
+// Spreads a row of width indices packed at 1, 2, 4 or 8 bits, most
+// significant first, to a byte each. It works from the last pixel back, so
+// out may overlap in where it starts at or after it (unpacking in place).
+void unpack_indices(const std::uint8_t* in, int bits, std::int64_t width, std::uint8_t* out);
+
 // PictureError when an indexed picture uses an entry past its palette.
 void check_palette_indices(const Picture& picture);
 

@@ -66,16 +66,8 @@ std::vector<Rgba> png_palette(spng_ctx* ctx, const spng_ihdr& ihdr, bool& has_tr
 void unpack_rows(std::vector<std::uint8_t>& pixels, std::int64_t width, std::int64_t height, int depth) {
     if (depth == 8) return;
     const std::int64_t stride = (width * depth + 7) / 8;
-    const unsigned mask = (1u << depth) - 1;
-    const int per_byte = 8 / depth;
-    for (std::int64_t y = height - 1; y >= 0; --y) {
-        const std::uint8_t* packed = pixels.data() + y * stride;
-        std::uint8_t* out = pixels.data() + y * width;
-        for (std::int64_t x = width - 1; x >= 0; --x) {
-            const int slot = static_cast<int>(x % per_byte);
-            out[x] = static_cast<std::uint8_t>((packed[x / per_byte] >> (8 - depth * (slot + 1))) & mask);
-        }
-    }
+    for (std::int64_t y = height - 1; y >= 0; --y)
+        unpack_indices(pixels.data() + y * stride, depth, width, pixels.data() + y * width);
 }
 
 }  // namespace
