@@ -1,6 +1,5 @@
 #include "convert/font_file.h"
 
-
 #include <cerrno>
 #include <cstring>
 

@@ -38,10 +38,6 @@ std::string format(const char* fmt, ...) {
     return buf;
 }
 
-int le16(const std::vector<std::uint8_t>& b, int at) {
-    return b[static_cast<std::size_t>(at)] | b[static_cast<std::size_t>(at) + 1] << 8;
-}
-
 bool bit(const std::vector<std::uint8_t>& b, std::uint64_t index) {
     return (b[static_cast<std::size_t>(index / 8)] >> (7 - index % 8)) & 1;
 }
@@ -192,7 +188,7 @@ void check_header(const std::vector<std::uint8_t>& b) {
     if (b[FontHeader::version] != 1) throw DumpError(format("unsupported version %d", b[FontHeader::version]));
     if (b[FontHeader::header_size] != kHeader)
         throw DumpError(format("unsupported header size %d", b[FontHeader::header_size]));
-    const int flags = le16(b, FontHeader::flags);
+    const int flags = sheetcut::le16(&b[FontHeader::flags]);
     if ((flags & ~sheetcut::FLAG_PROPORTIONAL) != 0) throw DumpError(format("unknown flags 0x%04x", flags));
     if (b[FontHeader::width] == 0) throw DumpError("font width is 0");
     if (b[FontHeader::height] == 0) throw DumpError("font height is 0");
@@ -203,7 +199,7 @@ FontFile parse_font(std::vector<std::uint8_t> bytes) {
     FontFile f;
     f.bytes = std::move(bytes);
     const auto& b = f.bytes;
-    const int flags = le16(b, FontHeader::flags);
+    const int flags = sheetcut::le16(&b[FontHeader::flags]);
     for (int i = 0; i < 3 && b[static_cast<std::size_t>(FontHeader::name + i)] != 0; ++i)
         f.name.push_back(static_cast<char>(b[static_cast<std::size_t>(FontHeader::name + i)]));
     f.proportional = (flags & sheetcut::FLAG_PROPORTIONAL) != 0;
@@ -211,9 +207,9 @@ FontFile parse_font(std::vector<std::uint8_t> bytes) {
     f.height = b[FontHeader::height];
     f.gap_x = b[FontHeader::gap_x];
     f.gap_y = b[FontHeader::gap_y];
-    f.glyph_size = le16(b, FontHeader::glyph_size);
-    f.start_code = le16(b, FontHeader::start_code);
-    f.end_code = le16(b, FontHeader::end_code);
+    f.glyph_size = sheetcut::le16(&b[FontHeader::glyph_size]);
+    f.start_code = sheetcut::le16(&b[FontHeader::start_code]);
+    f.end_code = sheetcut::le16(&b[FontHeader::end_code]);
     f.cct_index = b[FontHeader::cct_index];
 
     const std::int64_t cell = std::int64_t{f.width} * f.height;
