@@ -97,9 +97,12 @@ bool starts_with(std::span<const std::uint8_t> bytes, std::string_view magic, st
     return bytes.size() >= at + magic.size() && std::memcmp(bytes.data() + at, magic.data(), magic.size()) == 0;
 }
 
+bool is_png(std::span<const std::uint8_t> bytes) {
+    return starts_with(bytes, std::string_view(reinterpret_cast<const char*>(kPngSignature), sizeof kPngSignature));
+}
+
 bool is_picture(std::span<const std::uint8_t> bytes) {
-    return starts_with(bytes, std::string_view(reinterpret_cast<const char*>(kPngSignature), 8)) ||
-           starts_with(bytes, "BM");
+    return is_png(bytes) || starts_with(bytes, "BM");
 }
 
 // Reads the whole input, up to the limit.
@@ -328,9 +331,7 @@ std::string guess_format(std::span<const std::uint8_t> b) {
 }
 
 Picture decode_picture(std::span<const std::uint8_t> bytes, const PictureLimits& limits) {
-    if (starts_with(bytes, std::string_view(reinterpret_cast<const char*>(kPngSignature), 8)))
-        return decode_png(bytes, limits);
-    if (starts_with(bytes, "BM")) return decode_bmp(bytes, limits);
+    if (is_picture(bytes)) return is_png(bytes) ? decode_png(bytes, limits) : decode_bmp(bytes, limits);
     if (bytes.empty()) throw PictureError("empty, not a PNG or BMP image");
     const std::string guess = guess_format(bytes);
     throw PictureError("not a PNG or BMP image" + (guess.empty() ? std::string() : " (" + guess + "?)"));
