@@ -145,6 +145,16 @@ sheetcut::SheetBmp sheet_of(const sheetcut::RenderedFont& font, FontLayout& layo
     return sheetcut::font_sheet(font, std::nullopt, per_row, sheetcut::kPrepLimits, layout);
 }
 
+// The sheet as text, "o" for ink and "." for background, a line a row.
+std::string picture(sheetcut::SheetBmp& sheet) {
+    std::string rows;
+    for (std::int64_t y = 0; y < sheet.height; ++y) {
+        for (std::int64_t x = 0; x < sheet.width; ++x) rows += sheet.row(y)[x] ? 'o' : '.';
+        rows += '\n';
+    }
+    return rows;
+}
+
 #define NEED(path) \
     if (!std::filesystem::exists(path)) GTEST_SKIP() << path << " is not installed"
 
@@ -182,12 +192,7 @@ TEST(FontInput, PsfTwoTableAndItsSequences) {
     FontLayout layout;
     sheetcut::SheetBmp sheet = sheet_of(font, layout);
     EXPECT_EQ(layout.missing, 1);
-    std::string rows;
-    for (int y = 0; y < 3; ++y) {
-        for (int x = 0; x < 30; ++x) rows += sheet.row(y)[x] ? 'o' : '.';
-        rows += '\n';
-    }
-    EXPECT_EQ(rows,
+    EXPECT_EQ(picture(sheet),
               "oooooooooo....................\n"
               "o........o....................\n"
               "...................o..........\n");
@@ -220,12 +225,7 @@ TEST(FontInput, BdfBearingsTallGlyphsAndMissingCodes) {
     EXPECT_EQ(layout.cell_height, 6);
     EXPECT_EQ(layout.missing, 1);
     EXPECT_EQ(layout.missing_codes, std::vector<std::uint32_t>{0x43});
-    std::string rows;
-    for (int y = 0; y < 6; ++y) {
-        for (int x = 0; x < 16; ++x) rows += sheet.row(y)[x] ? 'o' : '.';
-        rows += '\n';
-    }
-    EXPECT_EQ(rows,
+    EXPECT_EQ(picture(sheet),
               "...............o\n"
               "................\n"
               "...............o\n"

@@ -19,6 +19,11 @@ namespace {
     throw PictureError(text);
 }
 
+// Bytes of a row of 8-bit pixels: rows are padded to 4 bytes.
+std::int64_t row_stride(std::int64_t width) {
+    return (width + 3) & ~std::int64_t{3};
+}
+
 void put_le(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v, int n) {
     for (int i = 0; i < n; ++i) b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
 }
@@ -281,14 +286,14 @@ void decode_info_header(const std::uint8_t* p, BmpHeader& h) {
 }
 
 std::int64_t sheet_pixel_bytes(std::int64_t width, std::int64_t height) {
-    return ((width + 3) & ~std::int64_t{3}) * height;
+    return row_stride(width) * height;
 }
 
 SheetBmp make_sheet(std::int64_t width, std::int64_t height) {
     SheetBmp s;
     s.width = width;
     s.height = height;
-    s.stride = (width + 3) & ~std::int64_t{3};
+    s.stride = row_stride(width);
     const std::int64_t pixel_bytes = s.stride * height;
     s.bytes.assign(kSheetPixelOffset + static_cast<std::size_t>(pixel_bytes), 0);
     auto& b = s.bytes;

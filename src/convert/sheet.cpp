@@ -116,7 +116,7 @@ std::int64_t magnitude(std::int32_t v) {
 
 // Bytes the pixel rows need, in 64 bits so that no sheet can wrap it.
 std::int64_t pixel_array_bytes(const BmpHeader& h) {
-    return ((magnitude(h.biWidth) + 3) & ~std::int64_t{3}) * magnitude(h.biHeight);
+    return sheet_pixel_bytes(magnitude(h.biWidth), magnitude(h.biHeight));
 }
 
 void check_grid(const FontSettings& s, const BmpHeader& h, const std::string& path) {
