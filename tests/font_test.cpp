@@ -13,6 +13,7 @@
 
 #include "prep/font.h"
 #include "prep/sheetprep.h"
+#include "pictures.h"
 #include "support.h"
 
 using sheetcut::FontLayout;
@@ -201,19 +202,10 @@ TEST(FontInput, PsfTwoTableAndItsSequences) {
     EXPECT_THROW(sheetcut::render_psf(f, FontRequest{0x41, 0x43, std::nullopt}), sheetcut::PictureError);
 }
 
-// A BDF written here: a descender (negative y offset), a glyph that starts
-// left of its origin and one taller than the font's ascent, and a code the
-// font lacks. Ascent 3, descent 1.
-const char kBdf[] =
-    "STARTFONT 2.1\nFONT -test-small\nSIZE 4 75 75\nFONTBOUNDINGBOX 4 4 0 -1\n"
-    "STARTPROPERTIES 3\nFONT_ASCENT 3\nFONT_DESCENT 1\nPIXEL_SIZE 4\nENDPROPERTIES\nCHARS 3\n"
-    "STARTCHAR A\nENCODING 65\nSWIDTH 750 0\nDWIDTH 3 0\nBBX 2 3 0 -1\nBITMAP\n80\nC0\n40\nENDCHAR\n"
-    "STARTCHAR B\nENCODING 66\nSWIDTH 750 0\nDWIDTH 3 0\nBBX 3 1 -1 0\nBITMAP\nE0\nENDCHAR\n"
-    "STARTCHAR D\nENCODING 68\nSWIDTH 750 0\nDWIDTH 3 0\nBBX 1 5 2 0\nBITMAP\n80\n00\n80\n00\n80\nENDCHAR\n"
-    "ENDFONT\n";
-
+// The BDF of pictures.h: a descender, a glyph that starts left of its
+// origin, one taller than the ascent, and a missing code.
 TEST(FontInput, BdfBearingsTallGlyphsAndMissingCodes) {
-    const Bytes f(kBdf, kBdf + sizeof kBdf - 1);
+    const Bytes f(test::kSmallBdf, test::kSmallBdf + sizeof test::kSmallBdf - 1);
     const sheetcut::RenderedFont font = sheetcut::render_with_freetype(f, FontRequest{0x41, 0x44, std::nullopt});
     FontLayout layout;
     sheetcut::SheetBmp sheet = sheet_of(font, layout);

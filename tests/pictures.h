@@ -1,6 +1,6 @@
 // Small writers of PNG and BMP pictures in the forms real writers produce,
-// for the tests of sheetprep: they write what they are told, so a test can
-// draw a sheet and save it in any form.
+// and a small BDF font, for the tests of sheetprep: the writers write what
+// they are told, so a test can draw a sheet and save it in any form.
 #pragma once
 
 #include <array>
@@ -37,5 +37,16 @@ struct BmpForm {
     std::array<std::uint32_t, 4> masks{};  // bit fields: red, green, blue, alpha
 };
 Bytes write_bmp_picture(int width, int height, const std::vector<std::uint32_t>& values, const BmpForm& form);
+
+// A bitmap font of one 4-pixel strike in BDF, ascent 3 and descent 1: A
+// with a descender (negative y offset), B starting one column left of its
+// origin, D rising five rows, above the ascent, and no C.
+inline constexpr char kSmallBdf[] =
+    "STARTFONT 2.1\nFONT -test-small\nSIZE 4 75 75\nFONTBOUNDINGBOX 4 4 0 -1\n"
+    "STARTPROPERTIES 3\nFONT_ASCENT 3\nFONT_DESCENT 1\nPIXEL_SIZE 4\nENDPROPERTIES\nCHARS 3\n"
+    "STARTCHAR A\nENCODING 65\nSWIDTH 750 0\nDWIDTH 3 0\nBBX 2 3 0 -1\nBITMAP\n80\nC0\n40\nENDCHAR\n"
+    "STARTCHAR B\nENCODING 66\nSWIDTH 750 0\nDWIDTH 3 0\nBBX 3 1 -1 0\nBITMAP\nE0\nENDCHAR\n"
+    "STARTCHAR D\nENCODING 68\nSWIDTH 750 0\nDWIDTH 3 0\nBBX 1 5 2 0\nBITMAP\n80\n00\n80\n00\n80\nENDCHAR\n"
+    "ENDFONT\n";
 
 }  // namespace test

@@ -182,15 +182,6 @@ TEST_F(PrepCli, UnwritableOutputLeavesNothingBehind) {
     EXPECT_EQ(dir_.entries(), (std::vector<std::string>{"in.png"}));
 }
 
-// A small bitmap font of one 4-pixel strike, in BDF: A, B and D.
-const char kBdf[] =
-    "STARTFONT 2.1\nFONT -test-small\nSIZE 4 75 75\nFONTBOUNDINGBOX 4 4 0 -1\n"
-    "STARTPROPERTIES 3\nFONT_ASCENT 3\nFONT_DESCENT 1\nPIXEL_SIZE 4\nENDPROPERTIES\nCHARS 3\n"
-    "STARTCHAR A\nENCODING 65\nSWIDTH 750 0\nDWIDTH 3 0\nBBX 2 3 0 -1\nBITMAP\n80\nC0\n40\nENDCHAR\n"
-    "STARTCHAR B\nENCODING 66\nSWIDTH 750 0\nDWIDTH 3 0\nBBX 3 1 0 0\nBITMAP\nE0\nENDCHAR\n"
-    "STARTCHAR D\nENCODING 68\nSWIDTH 750 0\nDWIDTH 3 0\nBBX 1 3 2 0\nBITMAP\n80\n00\n80\nENDCHAR\n"
-    "ENDFONT\n";
-
 // A font, then the command sheetprep prints, gives a font of the font's own
 // glyphs: here the console font the sample sheet was drawn from, whose font
 // must equal the sample's.
@@ -211,7 +202,7 @@ TEST_F(PrepCli, FontToSheetToFontInTwoCommands) {
 
 // Each refusal of a font: its message, status 1, nothing written.
 TEST_F(PrepCli, FontRefusals) {
-    dir_.write("small.bdf", Bytes(kBdf, kBdf + sizeof kBdf - 1));
+    dir_.write("small.bdf", Bytes(test::kSmallBdf, test::kSmallBdf + sizeof test::kSmallBdf - 1));
     dir_.write("picture.png", drawing_png(false));
     Bytes psf = {0x36, 0x04, 0x00, 0x10};
     psf.resize(100);  // 256 glyphs of 16 bytes promised
